@@ -1,0 +1,19 @@
+// Morphology stage: flat grey-level erosion or dilation by a (2k+1) x (2k+1) rectangle, cross or
+// ellipse centred on each pixel; pixels outside the image take no part in the minimum or maximum.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+namespace tonemorph {
+
+// The library's shape code for a kernelShape setting: 1 cross, 2 ellipse, anything else rectangle.
+int morphShapeFor(int kernelShape);
+
+// The structuring element for a kernelSize/kernelShape setting pair, anchored at its centre.
+cv::Mat structuringElement(int kernelSize, int kernelShape);
+
+// Erodes (morphOperation 0) or dilates (any other value) src into dst; dst takes src's size and type.
+void applyMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation, int kernelSize,
+                     int kernelShape);
+
+}  // namespace tonemorph

@@ -1,0 +1,292 @@
+#include "gui/gui_harness.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <opencv2/imgproc.hpp>
+
+namespace gui {
+
+namespace {
+
+std::optional<int> reap(pid_t pid, bool block) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid, &status, block ? 0 : WNOHANG);
+    if (done != pid) return std::nullopt;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return std::nullopt;
+}
+
+void stopProcess(pid_t pid) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    if (!waitUntil(3.0, [&] { return reap(pid, false).has_value(); })) {
+        ::kill(pid, SIGKILL);
+        reap(pid, true);
+    }
+}
+
+// Windows come and go under the program's control; a request about one that just vanished is
+// an answer ("gone"), not a reason to end the test process.
+int ignoreXError(Display*, XErrorEvent*) { return 0; }
+
+}  // namespace
+
+VirtualDisplay::VirtualDisplay() {
+    XSetErrorHandler(ignoreXError);
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    serverPid_ = ::fork();
+    if (serverPid_ == 0) {
+        ::close(fds[0]);
+        const int devNull = ::open("/dev/null", O_RDWR);
+        ::dup2(devNull, STDIN_FILENO);
+        ::dup2(devNull, STDOUT_FILENO);
+        ::dup2(devNull, STDERR_FILENO);
+        const std::string fd = std::to_string(fds[1]);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "2560x1600x24",
+                 "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    // Xvfb writes the display number it chose once it accepts connections.
+    std::string number;
+    char c = 0;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    if (number.empty()) {
+        stopProcess(serverPid_);
+        throw std::runtime_error("Xvfb did not start (is it installed?)");
+    }
+    name_ = ":" + number;
+    connection_ = XOpenDisplay(name_.c_str());
+    if (connection_ == nullptr) throw std::runtime_error("cannot connect to " + name_);
+}
+
+VirtualDisplay::~VirtualDisplay() {
+    if (connection_ != nullptr) XCloseDisplay(connection_);
+    stopProcess(serverPid_);
+}
+
+ScratchDir::ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tonemorph-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+ProgramRun::ProgramRun(const std::string& workDir, const std::string& display,
+                       const std::vector<std::string>& extraEnv)
+    : workDir_(workDir) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        if (::chdir(workDir.c_str()) != 0) ::_exit(126);
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(in, STDIN_FILENO);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        if (display.empty()) {
+            ::unsetenv("DISPLAY");
+        } else {
+            ::setenv("DISPLAY", display.c_str(), 1);
+        }
+        // Keeps the toolkit from warning about a missing runtime folder on our stderr.
+        ::setenv("XDG_RUNTIME_DIR", workDir.c_str(), 1);
+        ::unsetenv("QT_QPA_PLATFORM");
+        for (const std::string& assignment : extraEnv) ::putenv(const_cast<char*>(assignment.c_str()));
+        ::execl(TONEMORPH_EXE, TONEMORPH_EXE, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+}
+
+ProgramRun::~ProgramRun() {
+    if (!status_) stopProcess(pid_);
+}
+
+std::optional<int> ProgramRun::waitExit(double seconds) {
+    waitUntil(seconds, [&] { return !running(); });
+    return status_;
+}
+
+bool ProgramRun::running() {
+    if (!status_) status_ = reap(pid_, false);
+    return !status_.has_value();
+}
+
+std::string ProgramRun::out() const { return readFile(workDir_ + "/stdout.txt"); }
+std::string ProgramRun::err() const { return readFile(workDir_ + "/stderr.txt"); }
+void ProgramRun::signal(int signalNumber) const { ::kill(pid_, signalNumber); }
+
+std::string repoFile(const std::string& relative) {
+    return std::string(TONEMORPH_SOURCE_DIR) + "/" + relative;
+}
+
+void copyFile(const std::string& from, const std::string& to) {
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::vector<Window> windowsTitled(Display* display, const std::string& title) {
+    const Atom netName = XInternAtom(display, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    std::vector<Window> found;
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+        return found;
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, children[i], netName, 0, 1024, False, utf8, &type, &format,
+                               &items, &after, &data) == Success &&
+            data != nullptr) {
+            if (std::string(reinterpret_cast<char*>(data), items) == title) {
+                found.push_back(children[i]);
+            }
+            XFree(data);
+        }
+    }
+    if (children != nullptr) XFree(children);
+    return found;
+}
+
+bool isViewable(Display* display, Window window) {
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(display, window, &attributes) &&
+           attributes.map_state == IsViewable;
+}
+
+Window waitForWindow(Display* display, const std::string& title, double seconds) {
+    Window window = 0;
+    waitUntil(seconds, [&] {
+        for (Window candidate : windowsTitled(display, title)) {
+            if (isViewable(display, candidate)) {
+                window = candidate;
+                return true;
+            }
+        }
+        return false;
+    });
+    return window;
+}
+
+cv::Size windowSize(Display* display, Window window) {
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(display, window, &attributes);
+    return {attributes.width, attributes.height};
+}
+
+void moveWindow(Display* display, Window window, int x, int y) {
+    XMoveWindow(display, window, x, y);
+    XSync(display, False);
+}
+
+cv::Mat screenshot(Display* display, Window window) {
+    const cv::Size size = windowSize(display, window);
+    XImage* image =
+        XGetImage(display, window, 0, 0, static_cast<unsigned>(size.width),
+                  static_cast<unsigned>(size.height), AllPlanes, ZPixmap);
+    if (image == nullptr) return {};
+    cv::Mat bgr(size, CV_8UC3);
+    for (int y = 0; y < size.height; ++y) {
+        for (int x = 0; x < size.width; ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            bgr.at<cv::Vec3b>(y, x) = cv::Vec3b(static_cast<uchar>(pixel & 0xFF),
+                                                static_cast<uchar>((pixel >> 8) & 0xFF),
+                                                static_cast<uchar>((pixel >> 16) & 0xFF));
+        }
+    }
+    XDestroyImage(image);
+    return bgr;
+}
+
+void requestClose(Display* display, Window window) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XSync(display, False);
+}
+
+ToolWindows waitForToolWindows(Display* display, double seconds) {
+    ToolWindows windows;
+    waitUntil(seconds, [&] {
+        windows.panel = waitForWindow(display, kPanelTitle, 0);
+        windows.source = waitForWindow(display, kSourceTitle, 0);
+        windows.effect = waitForWindow(display, kEffectTitle, 0);
+        return windows.complete();
+    });
+    return windows;
+}
+
+void spreadWindows(Display* display, const ToolWindows& windows) {
+    // Source and effect in a column on the left, the panel to their right.
+    const cv::Size source = windowSize(display, windows.source);
+    const cv::Size effect = windowSize(display, windows.effect);
+    moveWindow(display, windows.source, 0, 0);
+    moveWindow(display, windows.effect, 0, source.height + 10);
+    moveWindow(display, windows.panel, std::max(source.width, effect.width) + 10, 0);
+    // Wait for the moves to land so later screenshots see uncovered windows.
+    waitUntil(5.0, [&] {
+        Window child = 0;
+        int x = 0;
+        int y = 0;
+        XTranslateCoordinates(display, windows.effect, DefaultRootWindow(display), 0, 0, &x, &y,
+                              &child);
+        return y == source.height + 10;
+    });
+}
+
+int xdotool(const std::string& display, const std::string& arguments) {
+    const std::string command = "DISPLAY=" + display + " xdotool " + arguments + " >/dev/null 2>&1";
+    return std::system(command.c_str());
+}
+
+cv::Point locateExactly(const cv::Mat& shot, const cv::Mat& image) {
+    if (shot.empty() || shot.cols < image.cols || shot.rows < image.rows) return {-1, -1};
+    cv::Mat score;
+    cv::matchTemplate(shot, image, score, cv::TM_SQDIFF);
+    double best = 0;
+    cv::Point where;
+    cv::minMaxLoc(score, &best, nullptr, &where);
+    // The float score only nominates a place; the pixels decide.
+    const cv::Mat found = shot(cv::Rect(where, image.size()));
+    return cv::norm(found, image, cv::NORM_INF) == 0 ? where : cv::Point(-1, -1);
+}
+
+}  // namespace gui

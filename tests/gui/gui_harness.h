@@ -1,0 +1,123 @@
+// Drives the real program in a private X server: starts it in a scratch folder, finds its windows
+// by title, reads their pixels, and presses keys and clicks as a person would.
+#pragma once
+
+#include <X11/Xlib.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace gui {
+
+// A private Xvfb on a free display number, for one test.
+class VirtualDisplay {
+public:
+    VirtualDisplay();
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay&) = delete;
+    VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+    const std::string& name() const { return name_; }
+    Display* connection() const { return connection_; }
+
+private:
+    pid_t serverPid_ = -1;
+    std::string name_;
+    Display* connection_ = nullptr;
+};
+
+// A scratch folder, removed with everything in it.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// One run of the program in a folder, its standard output and error captured to files there.
+class ProgramRun {
+public:
+    // display: the X display to use, or empty to run with DISPLAY unset.
+    ProgramRun(const std::string& workDir, const std::string& display,
+               const std::vector<std::string>& extraEnv = {});
+    ~ProgramRun();
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // The exit status, 128 + signal for a signal death, or nothing if still running at the deadline.
+    std::optional<int> waitExit(double seconds);
+    bool running();
+    std::string out() const;
+    std::string err() const;
+    void signal(int signalNumber) const;
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+    std::string workDir_;
+};
+
+// Polls until cond() is true or the deadline passes; returns the last cond().
+template <typename Cond>
+bool waitUntil(double seconds, Cond cond) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        if (cond()) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string repoFile(const std::string& relative);
+void copyFile(const std::string& from, const std::string& to);
+std::string readFile(const std::string& path);
+
+// Top-level windows whose UTF-8 title is exactly title.
+std::vector<Window> windowsTitled(Display* display, const std::string& title);
+Window waitForWindow(Display* display, const std::string& title, double seconds);
+bool isViewable(Display* display, Window window);
+cv::Size windowSize(Display* display, Window window);
+void moveWindow(Display* display, Window window, int x, int y);
+// What the user sees of a window (it must not be covered), as 8-bit BGR.
+cv::Mat screenshot(Display* display, Window window);
+// Asks the window to close, as a window manager does when its close button is pressed.
+void requestClose(Display* display, Window window);
+
+// The program's three windows by their titles.
+inline const std::string kPanelTitle = "【滑条】";
+inline const std::string kSourceTitle = "【原始图】";
+inline const std::string kEffectTitle = "【效果图】";
+
+struct ToolWindows {
+    Window panel = 0;
+    Window source = 0;
+    Window effect = 0;
+    bool complete() const { return panel != 0 && source != 0 && effect != 0; }
+};
+
+// Waits for all three windows to be shown; missing ones stay 0.
+ToolWindows waitForToolWindows(Display* display, double seconds);
+// Without a window manager every window opens at 0,0: lay them out so none covers another.
+void spreadWindows(Display* display, const ToolWindows& windows);
+
+// Runs xdotool with the given arguments on the display; returns its exit status.
+int xdotool(const std::string& display, const std::string& arguments);
+
+// Where image sits in shot, pixel for pixel, or (-1,-1).
+cv::Point locateExactly(const cv::Mat& shot, const cv::Mat& image);
+
+}  // namespace gui

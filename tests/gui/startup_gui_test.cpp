@@ -1,0 +1,210 @@
+// The program started for real in a private X server: start-up, first render, banner, key loop,
+// closing windows, and the ways start-up can fail.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <fstream>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "gui/gui_harness.h"
+
+namespace {
+
+const std::string kBanner =
+    "\n\n\t运行成功，请调整滚动条（·8·）\n\n\tq键，退出程序\n";
+const std::string kLoadFailed = "读取srcImage错误\n";
+constexpr double kStartTimeout = 20.0;
+
+class Startup : public ::testing::Test {
+protected:
+    void putPicture(const std::string& repoRelative) {
+        gui::copyFile(gui::repoFile(repoRelative), dir_.file("1.jpg"));
+    }
+
+    // Starts the program and waits until its windows are up, spread out, and the banner is out.
+    gui::ToolWindows start() {
+        run_ = std::make_unique<gui::ProgramRun>(dir_.path(), display_.name());
+        const gui::ToolWindows windows = gui::waitForToolWindows(x(), kStartTimeout);
+        if (!windows.complete()) {
+            ADD_FAILURE() << "windows did not appear; stderr: " << run_->err();
+            return windows;
+        }
+        gui::spreadWindows(x(), windows);
+        EXPECT_TRUE(gui::waitUntil(kStartTimeout, [&] { return run_->out() == kBanner; }))
+            << "stdout: " << run_->out();
+        return windows;
+    }
+
+    void pressKey(Window window, const std::string& key) {
+        // The key goes where the pointer is, as for a person hovering over the window.
+        const cv::Size size = gui::windowSize(x(), window);
+        gui::xdotool(display_.name(), "mousemove --window " + std::to_string(window) + " " +
+                                          std::to_string(size.width / 2) + " " +
+                                          std::to_string(size.height / 2) + " key " + key);
+    }
+
+    // Where the source window shows picture at 1:1, waiting out repaints; (-1,-1) if it never does.
+    cv::Point locateInSource(const gui::ToolWindows& windows, const cv::Mat& picture) {
+        cv::Point at(-1, -1);
+        gui::waitUntil(5.0, [&] {
+            at = gui::locateExactly(gui::screenshot(x(), windows.source), picture);
+            return at != cv::Point(-1, -1);
+        });
+        return at;
+    }
+
+    Display* x() const { return display_.connection(); }
+
+    gui::VirtualDisplay display_;
+    gui::ScratchDir dir_;
+    std::unique_ptr<gui::ProgramRun> run_;
+};
+
+// Ensure start-up opens the three windows with their exact titles, shows the source, shows an
+// exact copy of it as the first effect, prints only the banner, and q ends with status 0.
+TEST_F(Startup, ShowsSourceAndIdenticalEffectThenQuitsOnQ) {
+    putPicture("sample/1.jpg");
+    const gui::ToolWindows windows = start();
+    ASSERT_TRUE(windows.complete());
+    for (const std::string* title : {&gui::kPanelTitle, &gui::kSourceTitle, &gui::kEffectTitle}) {
+        EXPECT_EQ(gui::windowsTitled(x(), *title).size(), 1u) << *title;
+    }
+
+    const cv::Mat source = cv::imread(gui::repoFile("sample/1.jpg"), cv::IMREAD_COLOR);
+    const cv::Point at = locateInSource(windows, source);
+    ASSERT_NE(at, cv::Point(-1, -1)) << "the source window does not show the picture 1:1";
+    const bool same = gui::waitUntil(5.0, [&] {
+        const cv::Mat shot = gui::screenshot(x(), windows.effect);
+        return shot.cols >= at.x + source.cols && shot.rows >= at.y + source.rows &&
+               cv::norm(shot(cv::Rect(at, source.size())), source, cv::NORM_INF) == 0;
+    });
+    EXPECT_TRUE(same) << "the effect window does not show an exact copy of the source";
+
+    pressKey(windows.effect, "q");
+    EXPECT_EQ(run_->waitExit(10.0), 0);
+    EXPECT_EQ(run_->out(), kBanner) << "nothing but the banner on standard output";
+    EXPECT_EQ(run_->err(), "") << "no warnings on standard error";
+}
+
+// Ensure only q ends the key loop: Escape, arrows and other letters leave the program running, in
+// whichever window they are pressed; q in the source or panel window ends it too.
+TEST_F(Startup, OnlyQEndsTheKeyLoop) {
+    putPicture("sample/1.jpg");
+    const gui::ToolWindows windows = start();
+    ASSERT_TRUE(windows.complete());
+    for (const char* key : {"Escape", "Left", "Up", "a", "w", "Return", "space"}) {
+        pressKey(windows.source, key);
+    }
+    pressKey(windows.effect, "x");
+    EXPECT_FALSE(run_->waitExit(1.0).has_value()) << "a key other than q ended the program";
+    pressKey(windows.source, "q");
+    EXPECT_EQ(run_->waitExit(10.0), 0);
+}
+
+// Ensure closing all three windows ends the program with status 0, and closing two does not.
+TEST_F(Startup, ClosingAllWindowsEndsTheProgram) {
+    putPicture("sample/1.jpg");
+    const gui::ToolWindows windows = start();
+    ASSERT_TRUE(windows.complete());
+    gui::requestClose(x(), windows.source);
+    gui::requestClose(x(), windows.effect);
+    EXPECT_TRUE(gui::waitUntil(5.0, [&] { return !gui::isViewable(x(), windows.effect); }));
+    EXPECT_FALSE(run_->waitExit(1.0).has_value()) << "ended with a window still open";
+    gui::requestClose(x(), windows.panel);
+    EXPECT_EQ(run_->waitExit(10.0), 0);
+}
+
+// Ensure a missing picture prints the load-failure message, opens no window and exits with 1.
+TEST_F(Startup, MissingPictureFailsWithoutWindows) {
+    run_ = std::make_unique<gui::ProgramRun>(dir_.path(), display_.name());
+    EXPECT_EQ(run_->waitExit(10.0), 1);
+    EXPECT_EQ(run_->out(), kLoadFailed);
+    for (const std::string* title : {&gui::kPanelTitle, &gui::kSourceTitle, &gui::kEffectTitle}) {
+        EXPECT_TRUE(gui::windowsTitled(x(), *title).empty()) << *title;
+    }
+}
+
+// Ensure grey-scale and palette pictures load as three-channel colour and the effect window shows
+// exactly what the source window shows (the toolkit enlarges a 10x10 picture alike in both).
+TEST_F(Startup, GreyAndPalettePicturesLoadAndShow) {
+    for (const char* picture : {"tests/data/chessboard_GRAY.png", "tests/data/palette_color.png"}) {
+        SCOPED_TRACE(picture);
+        putPicture(picture);
+        const gui::ToolWindows windows = start();
+        ASSERT_TRUE(windows.complete());
+        const cv::Mat expected = cv::imread(gui::repoFile(picture), cv::IMREAD_COLOR);
+        if (expected.cols >= 100) {
+            EXPECT_NE(locateInSource(windows, expected), cv::Point(-1, -1));
+        }
+        // Both screenshots are taken anew on each try: a window may still be repainting after
+        // being moved.
+        EXPECT_TRUE(gui::waitUntil(5.0, [&] {
+            const cv::Mat sourceShot = gui::screenshot(x(), windows.source);
+            const cv::Mat effectShot = gui::screenshot(x(), windows.effect);
+            return effectShot.size() == sourceShot.size() &&
+                   cv::norm(effectShot, sourceShot, cv::NORM_INF) == 0;
+        }));
+        pressKey(windows.effect, "q");
+        EXPECT_EQ(run_->waitExit(10.0), 0);
+        EXPECT_TRUE(gui::waitUntil(5.0, [&] { return gui::windowsTitled(x(), gui::kSourceTitle).empty(); }));
+    }
+}
+
+// Ensure that without a reachable display the program says so on stderr and exits with 1 instead
+// of letting the toolkit abort it.
+TEST_F(Startup, NoDisplayIsReportedNotAborted) {
+    putPicture("sample/1.jpg");
+    {
+        gui::ProgramRun run(dir_.path(), "");
+        EXPECT_EQ(run.waitExit(10.0), 1);
+        EXPECT_NE(run.err().find("DISPLAY"), std::string::npos) << run.err();
+        EXPECT_EQ(run.out(), "");
+    }
+    {
+        gui::ProgramRun run(dir_.path(), ":4999");
+        EXPECT_EQ(run.waitExit(10.0), 1);
+        EXPECT_NE(run.err().find(":4999"), std::string::npos) << run.err();
+    }
+}
+
+uint32_t crc32(const unsigned char* data, size_t length) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void putBigEndian(std::array<unsigned char, 45>& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<unsigned char>(value >> (24 - 8 * i));
+}
+
+// Ensure a picture the decoder refuses by throwing (a PNG header declaring 100000 x 100000 pixels,
+// past the decoder's safety limit, in 45 bytes) is a load failure: message, the reason on stderr, status 1.
+TEST_F(Startup, DecoderThatThrowsIsALoadFailure) {
+    std::array<unsigned char, 45> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    putBigEndian(png, 8, 13);
+    const char ihdr[] = "IHDR";
+    std::copy(ihdr, ihdr + 4, png.begin() + 12);
+    putBigEndian(png, 16, 100000);  // width
+    putBigEndian(png, 20, 100000);  // height
+    png[24] = 8;                    // bit depth
+    png[25] = 2;                    // colour type RGB
+    putBigEndian(png, 29, crc32(png.data() + 12, 17));
+    const char idat[] = "IDAT";  // an empty data chunk: the header is all the decoder reads first
+    std::copy(idat, idat + 4, png.begin() + 37);
+    putBigEndian(png, 41, crc32(png.data() + 37, 4));
+    std::ofstream(dir_.file("1.jpg"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), png.size());
+
+    gui::ProgramRun run(dir_.path(), display_.name());
+    EXPECT_EQ(run.waitExit(10.0), 1);
+    EXPECT_EQ(run.out(), kLoadFailed);
+    EXPECT_NE(run.err().find("tonemorph: cannot decode 1.jpg"), std::string::npos) << run.err();
+    EXPECT_TRUE(gui::windowsTitled(x(), gui::kSourceTitle).empty());
+}
+
+}  // namespace

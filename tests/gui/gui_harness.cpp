@@ -272,6 +272,25 @@ void spreadWindows(Display* display, const ToolWindows& windows) {
     });
 }
 
+std::vector<cv::Point> findSliders(const cv::Mat& panelShot) {
+    // A groove is a white band 10 pixels high between two grey outline rows; look for them down a
+    // column near the right end, where no handle sits at the start-up values.
+    std::vector<cv::Point> grooves;
+    if (panelShot.empty()) return grooves;
+    const int x = panelShot.cols * 9 / 10;
+    const cv::Vec3b white(255, 255, 255);
+    for (int y = 1; y + 1 < panelShot.rows; ++y) {
+        int run = 0;
+        while (y + run < panelShot.rows && panelShot.at<cv::Vec3b>(y + run, x) == white) ++run;
+        if (run >= 6 && panelShot.at<cv::Vec3b>(y - 1, x) != white) {
+            grooves.emplace_back(x, y + run / 2);
+            y += run;
+        }
+    }
+    if (grooves.size() != 5) grooves.clear();
+    return grooves;
+}
+
 int xdotool(const std::string& display, const std::string& arguments) {
     const std::string command = "DISPLAY=" + display + " xdotool " + arguments + " >/dev/null 2>&1";
     return std::system(command.c_str());

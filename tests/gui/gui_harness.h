@@ -114,6 +114,10 @@ ToolWindows waitForToolWindows(Display* display, double seconds);
 // Without a window manager every window opens at 0,0: lay them out so none covers another.
 void spreadWindows(Display* display, const ToolWindows& windows);
 
+// The five sliders of the panel, top to bottom, as click points on their grooves; empty if the
+// panel does not show five grooves.
+std::vector<cv::Point> findSliders(const cv::Mat& panelShot);
+
 // Runs xdotool with the given arguments on the display; returns its exit status.
 int xdotool(const std::string& display, const std::string& arguments);
 

@@ -8,59 +8,13 @@
 
 #include <opencv2/imgcodecs.hpp>
 
-#include "gui/gui_harness.h"
+#include "gui/tool_fixture.h"
 
 namespace {
 
-const std::string kBanner =
-    "\n\n\t运行成功，请调整滚动条（·8·）\n\n\tq键，退出程序\n";
-const std::string kLoadFailed = "读取srcImage错误\n";
-constexpr double kStartTimeout = 20.0;
-
-class Startup : public ::testing::Test {
-protected:
-    void putPicture(const std::string& repoRelative) {
-        gui::copyFile(gui::repoFile(repoRelative), dir_.file("1.jpg"));
-    }
-
-    // Starts the program and waits until its windows are up, spread out, and the banner is out.
-    gui::ToolWindows start() {
-        run_ = std::make_unique<gui::ProgramRun>(dir_.path(), display_.name());
-        const gui::ToolWindows windows = gui::waitForToolWindows(x(), kStartTimeout);
-        if (!windows.complete()) {
-            ADD_FAILURE() << "windows did not appear; stderr: " << run_->err();
-            return windows;
-        }
-        gui::spreadWindows(x(), windows);
-        EXPECT_TRUE(gui::waitUntil(kStartTimeout, [&] { return run_->out() == kBanner; }))
-            << "stdout: " << run_->out();
-        return windows;
-    }
-
-    void pressKey(Window window, const std::string& key) {
-        // The key goes where the pointer is, as for a person hovering over the window.
-        const cv::Size size = gui::windowSize(x(), window);
-        gui::xdotool(display_.name(), "mousemove --window " + std::to_string(window) + " " +
-                                          std::to_string(size.width / 2) + " " +
-                                          std::to_string(size.height / 2) + " key " + key);
-    }
-
-    // Where the source window shows picture at 1:1, waiting out repaints; (-1,-1) if it never does.
-    cv::Point locateInSource(const gui::ToolWindows& windows, const cv::Mat& picture) {
-        cv::Point at(-1, -1);
-        gui::waitUntil(5.0, [&] {
-            at = gui::locateExactly(gui::screenshot(x(), windows.source), picture);
-            return at != cv::Point(-1, -1);
-        });
-        return at;
-    }
-
-    Display* x() const { return display_.connection(); }
-
-    gui::VirtualDisplay display_;
-    gui::ScratchDir dir_;
-    std::unique_ptr<gui::ProgramRun> run_;
-};
+using gui::kBanner;
+using gui::kLoadFailed;
+using Startup = gui::ToolTest;
 
 // Ensure start-up opens the three windows with their exact titles, shows the source, shows an
 // exact copy of it as the first effect, prints only the banner, and q ends with status 0.
@@ -73,14 +27,10 @@ TEST_F(Startup, ShowsSourceAndIdenticalEffectThenQuitsOnQ) {
     }
 
     const cv::Mat source = cv::imread(gui::repoFile("sample/1.jpg"), cv::IMREAD_COLOR);
-    const cv::Point at = locateInSource(windows, source);
+    const cv::Point at = locateInSource(source);
     ASSERT_NE(at, cv::Point(-1, -1)) << "the source window does not show the picture 1:1";
-    const bool same = gui::waitUntil(5.0, [&] {
-        const cv::Mat shot = gui::screenshot(x(), windows.effect);
-        return shot.cols >= at.x + source.cols && shot.rows >= at.y + source.rows &&
-               cv::norm(shot(cv::Rect(at, source.size())), source, cv::NORM_INF) == 0;
-    });
-    EXPECT_TRUE(same) << "the effect window does not show an exact copy of the source";
+    EXPECT_TRUE(showsExactly(windows.effect, at, source))
+        << "the effect window does not show an exact copy of the source";
 
     pressKey(windows.effect, "q");
     EXPECT_EQ(run_->waitExit(10.0), 0);
@@ -136,7 +86,7 @@ TEST_F(Startup, GreyAndPalettePicturesLoadAndShow) {
         ASSERT_TRUE(windows.complete());
         const cv::Mat expected = cv::imread(gui::repoFile(picture), cv::IMREAD_COLOR);
         if (expected.cols >= 100) {
-            EXPECT_NE(locateInSource(windows, expected), cv::Point(-1, -1));
+            EXPECT_NE(locateInSource(expected), cv::Point(-1, -1));
         }
         // Both screenshots are taken anew on each try: a window may still be repainting after
         // being moved.

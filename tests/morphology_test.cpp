@@ -81,3 +81,108 @@ TEST(Morphology, AllShapesMatchBruteForceOnSmallImage) {
 }
 
 }  // namespace
+
+namespace {
+
+enum class Content { kRandom, kConstant, kBlack, kWhite, kCheckerboard };
+
+cv::Mat filled(cv::Size size, Content content, uint64_t seed) {
+    cv::Mat image(size, CV_8UC3);
+    switch (content) {
+        case Content::kRandom: cv::RNG(seed).fill(image, cv::RNG::UNIFORM, 0, 256); break;
+        case Content::kConstant: image.setTo(cv::Scalar(90, 140, 201)); break;
+        case Content::kBlack: image.setTo(cv::Scalar::all(0)); break;
+        case Content::kWhite: image.setTo(cv::Scalar::all(255)); break;
+        case Content::kCheckerboard:
+            for (int y = 0; y < size.height; ++y) {
+                for (int x = 0; x < size.width; ++x) {
+                    image.at<cv::Vec3b>(y, x) = (x + y) % 2 ? cv::Vec3b(255, 0, 255) : cv::Vec3b(0, 255, 7);
+                }
+            }
+            break;
+    }
+    return image;
+}
+
+// Ensure our morphology equals the library's erode/dilate for every shape, every kernel size
+// 0..21 and both operations, on images from 1x1 up, smaller and larger than the element, with
+// random, constant, black, white and checkerboard content.
+TEST(Morphology, EqualsLibraryForEverySettingSizeAndContent) {
+    const cv::Size sizes[] = {{1, 1}, {1, 7}, {7, 1}, {5, 9}, {37, 29}, {43, 43}, {44, 45},
+                              {101, 77}, {640, 480}};
+    const Content contents[] = {Content::kRandom, Content::kConstant, Content::kBlack,
+                                Content::kWhite, Content::kCheckerboard};
+    int failures = 0;
+    uint64_t seed = 11;
+    for (const cv::Size size : sizes) {
+        for (const Content content : contents) {
+            const cv::Mat src = filled(size, content, ++seed);
+            for (int shape = 0; shape <= 2; ++shape) {
+                for (int k = 0; k <= 21; ++k) {
+                    for (int operation = 0; operation <= 1; ++operation) {
+                        cv::Mat ours;
+                        cv::Mat library;
+                        tonemorph::applyMorphology(src, ours, operation, k, shape);
+                        reference::libraryMorphology(src, library, operation, k, shape);
+                        if (ours.size() != library.size() ||
+                            cv::norm(ours, library, cv::NORM_INF) != 0) {
+                            ADD_FAILURE() << size << " content " << static_cast<int>(content)
+                                          << " shape " << shape << " k " << k << " operation "
+                                          << operation;
+                            if (++failures > 20) return;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Ensure a view into a larger image (a region of interest) is processed as an image of its own:
+// the pixels around it must not leak in, however bright or dark they are.
+TEST(Morphology, ViewDoesNotSeeItsNeighbours) {
+    for (const uchar surround : {uchar{0}, uchar{255}}) {
+        cv::Mat big(200, 260, CV_8UC3, cv::Scalar::all(surround));
+        const cv::Rect inner(50, 40, 131, 97);
+        cv::RNG(5).fill(big(inner), cv::RNG::UNIFORM, 30, 220);
+        const cv::Mat view = big(inner);
+        const cv::Mat alone = view.clone();
+        for (int shape = 0; shape <= 2; ++shape) {
+            for (int k : {1, 4, 21}) {
+                for (int operation = 0; operation <= 1; ++operation) {
+                    cv::Mat fromView;
+                    cv::Mat fromCopy;
+                    tonemorph::applyMorphology(view, fromView, operation, k, shape);
+                    reference::libraryMorphology(alone, fromCopy, operation, k, shape);
+                    EXPECT_EQ(cv::norm(fromView, fromCopy, cv::NORM_INF), 0)
+                        << "surround " << int(surround) << " shape " << shape << " k " << k
+                        << " operation " << operation;
+                }
+            }
+        }
+    }
+}
+
+// Ensure a destination sharing the source's pixels still gets the right result.
+TEST(Morphology, InPlaceGivesTheSameResult) {
+    cv::Mat image(60, 70, CV_8UC3);
+    cv::RNG(9).fill(image, cv::RNG::UNIFORM, 0, 256);
+    cv::Mat expected;
+    reference::libraryMorphology(image, expected, 0, 6, 2);
+    tonemorph::applyMorphology(image, image, 0, 6, 2);
+    EXPECT_EQ(cv::norm(image, expected, cv::NORM_INF), 0);
+}
+
+// Ensure a pass reuses the destination once its size is set.
+TEST(Morphology, ReusesDestination) {
+    const cv::Mat src = randomImage(300, 400, CV_8UC3, 4);
+    cv::Mat dst;
+    tonemorph::applyMorphology(src, dst, 1, 21, 2);
+    const uchar* first = dst.data;
+    for (int shape = 0; shape <= 2; ++shape) {
+        tonemorph::applyMorphology(src, dst, 0, 7 + shape, shape);
+        EXPECT_EQ(dst.data, first);
+    }
+}
+
+}  // namespace

@@ -2,7 +2,9 @@
 # Each installs the Debian packages it needs first (as root), then configures and builds.
 JOBS ?= 2
 
-.PHONY: run test test-unit bench clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: run test test-unit bench fuzz clean
 
 run:
 	tools/install-deps run
@@ -21,6 +23,21 @@ test-unit:
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 	ctest --preset unit -j $(JOBS)
+
+# The speed figures of the README: one binary, one run (a few minutes).
+bench:
+	tools/install-deps bench
+	cmake --preset bench
+	cmake --build --preset bench -j $(JOBS)
+	build-bench/bench/pipeline_bench
+
+# Our pass against the literal one on generated inputs, for FUZZ_SECONDS; fails on any difference.
+fuzz:
+	tools/install-deps fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	mkdir -p build-fuzz/corpus
+	build-fuzz/tests/fuzz/pass_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus
 
 clean:
 	rm -rf build build-app build-bench build-asan build-fuzz

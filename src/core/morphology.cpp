@@ -24,29 +24,42 @@ cv::Mat structuringElement(int kernelSize, int kernelShape) {
 
 namespace {
 
+// Everything a tile does is inlined into one function compiled for several instruction sets (see
+// runTiles), so the plain byte loops below become the widest vector code the processor has.
+#define TONEMORPH_INLINE inline __attribute__((always_inline))
+
 // Erosion is a minimum, dilation a maximum; outside pixels act as the operation's identity (255
 // for a minimum, 0 for a maximum), which is the same as leaving them out, since every element
 // holds its own centre and so every window holds at least one pixel of the image.
+// Bytes a 256-bit register holds; as a GCC vector type each function's target decides the
+// instructions (one AVX2 op, or two SSE2 ops on the baseline).
+typedef uchar Bytes32 __attribute__((vector_size(32), aligned(1), may_alias));
+
 struct MinOp {
     static constexpr uchar identity = 255;
     static uchar apply(uchar a, uchar b) { return a < b ? a : b; }
+    TONEMORPH_INLINE static Bytes32 apply(Bytes32 a, Bytes32 b) { return a < b ? a : b; }
 };
 struct MaxOp {
     static constexpr uchar identity = 0;
     static uchar apply(uchar a, uchar b) { return a > b ? a : b; }
+    TONEMORPH_INLINE static Bytes32 apply(Bytes32 a, Bytes32 b) { return a > b ? a : b; }
 };
 
-// The loops below are plain byte loops the compiler vectorises.
 template <class Op>
-inline void combine(uchar* __restrict dst, const uchar* a, const uchar* b, int n) {
+TONEMORPH_INLINE void combine(uchar* __restrict dst, const uchar* a, const uchar* b, int n) {
     for (int i = 0; i < n; ++i) dst[i] = Op::apply(a[i], b[i]);
 }
 template <class Op>
-inline void accumulate(uchar* __restrict acc, const uchar* __restrict b, int n) {
+TONEMORPH_INLINE void accumulate(uchar* __restrict acc, const uchar* __restrict b, int n) {
     for (int i = 0; i < n; ++i) acc[i] = Op::apply(acc[i], b[i]);
 }
+template <class Op>
+TONEMORPH_INLINE void accumulatePair(uchar* __restrict acc, const uchar* a, const uchar* b, int n) {
+    for (int i = 0; i < n; ++i) acc[i] = Op::apply(acc[i], Op::apply(a[i], b[i]));
+}
 
-int floorLog2(int n) {
+TONEMORPH_INLINE int floorLog2(int n) {
     int log = 0;
     while ((2 << log) <= n) ++log;
     return log;
@@ -76,7 +89,7 @@ struct Geometry {
 // stretch of image row y from column c0 - k to c1 + k - 1 (identity outside the image).
 // levels[l][q * channels + c] covers pixels q .. q + 2^l - 1 of the stretch.
 template <class Op>
-void rowLevels(const cv::Mat& src, int y, const Tile& t, const Geometry& g, int levelCount,
+TONEMORPH_INLINE void rowLevels(const cv::Mat& src, int y, const Tile& t, const Geometry& g, int levelCount,
                uchar* levels, int levelStride) {
     const int cn = g.channels;
     const int first = t.c0 - g.k;
@@ -99,18 +112,23 @@ void rowLevels(const cv::Mat& src, int y, const Tile& t, const Geometry& g, int 
 
 // Running minimum/maximum of a run of `length` pixels starting `start` pixels from each output
 // pixel, from the levels of one row: two overlapping power-of-two spans cover the run exactly.
-template <class Op>
-inline void runFromLevels(uchar* __restrict dst, const uchar* levels, int levelStride,
-                          const RowRun& run, const Geometry& g, int n) {
+template <class Op, bool kAccumulate>
+TONEMORPH_INLINE void runFromLevels(uchar* __restrict dst, const uchar* levels, int levelStride,
+                                    const RowRun& run, const Geometry& g, int n) {
     const int l = floorLog2(run.length);
     const uchar* level = levels + l * levelStride + (run.start + g.k) * g.channels;
-    combine<Op>(dst, level, level + (run.length - (1 << l)) * g.channels, n);
+    const uchar* second = level + (run.length - (1 << l)) * g.channels;
+    if (kAccumulate) {
+        accumulatePair<Op>(dst, level, second, n);
+    } else {
+        combine<Op>(dst, level, second, n);
+    }
 }
 
 // In place over rows 0..count-1 of buf: afterwards row j holds the minimum/maximum of the
 // original rows j .. j + 2^levels - 1, for every j where that span lies inside.
 template <class Op>
-int verticalDoubling(uchar* buf, size_t stride, int count, int length, int n) {
+TONEMORPH_INLINE int verticalDoubling(uchar* buf, size_t stride, int count, int length, int n) {
     int span = 1;
     while (2 * span <= length) {
         for (int j = 0; j + 2 * span <= count; ++j) {
@@ -134,7 +152,7 @@ uchar* scratchOf(int which, size_t bytes) {
 
 // Rectangle: running extreme along each row, then along each column.
 template <class Op>
-void rectTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g) {
+TONEMORPH_INLINE void rectTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g) {
     const int length = 2 * g.k + 1;
     const int n = (t.c1 - t.c0) * g.channels;
     const int levelCount = floorLog2(length) + 1;
@@ -151,7 +169,7 @@ void rectTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g
             continue;
         }
         rowLevels<Op>(src, y, t, g, levelCount, levels, levelStride);
-        runFromLevels<Op>(row, levels, levelStride, full, g, n);
+        runFromLevels<Op, false>(row, levels, levelStride, full, g, n);
     }
     const int span = verticalDoubling<Op>(buf, static_cast<size_t>(n), count, length, n);
     for (int y = t.r0; y < t.r1; ++y) {
@@ -163,7 +181,7 @@ void rectTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g
 
 // Cross: the extreme of a vertical line of the source and a horizontal line of the source.
 template <class Op>
-void crossTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g) {
+TONEMORPH_INLINE void crossTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g) {
     const int length = 2 * g.k + 1;
     const int n = (t.c1 - t.c0) * g.channels;
     const int levelCount = floorLog2(length) + 1;
@@ -187,17 +205,42 @@ void crossTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& 
         const uchar* top = buf + static_cast<size_t>(y - t.r0) * static_cast<size_t>(n);
         combine<Op>(out, top, top + static_cast<size_t>(length - span) * static_cast<size_t>(n), n);
         rowLevels<Op>(src, y, t, g, levelCount, levels, levelStride);
-        const int l = floorLog2(length);
-        const uchar* level = levels + l * levelStride + (full.start + g.k) * g.channels;
-        const uchar* second = level + (length - (1 << l)) * g.channels;
-        for (int i = 0; i < n; ++i) out[i] = Op::apply(out[i], Op::apply(level[i], second[i]));
+        runFromLevels<Op, true>(out, levels, levelStride, full, g, n);
+    }
+}
+
+constexpr int kMaxElementRows = 2 * 21 + 1;
+
+// out = extreme over r of extreme(first[r][i], second[r][i]), a block of bytes at a time so the
+// running result stays in registers while all the element's rows stream past.
+template <class Op>
+TONEMORPH_INLINE void combineSpans(uchar* __restrict out, const uchar* const* first,
+                                   const uchar* const* second, int count, int n) {
+    // Two registers of running result per step: the element's rows stream past them.
+    constexpr int kBlock = 64;
+    const auto load = [](const uchar* p) { return *reinterpret_cast<const Bytes32*>(p); };
+    int i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        Bytes32 low = Op::apply(load(first[0] + i), load(second[0] + i));
+        Bytes32 high = Op::apply(load(first[0] + i + 32), load(second[0] + i + 32));
+        for (int r = 1; r < count; ++r) {
+            low = Op::apply(low, Op::apply(load(first[r] + i), load(second[r] + i)));
+            high = Op::apply(high, Op::apply(load(first[r] + i + 32), load(second[r] + i + 32)));
+        }
+        *reinterpret_cast<Bytes32*>(out + i) = low;
+        *reinterpret_cast<Bytes32*>(out + i + 32) = high;
+    }
+    for (; i < n; ++i) {
+        uchar acc = Op::apply(first[0][i], second[0][i]);
+        for (int r = 1; r < count; ++r) acc = Op::apply(acc, Op::apply(first[r][i], second[r][i]));
+        out[i] = acc;
     }
 }
 
 // Ellipse: each element row is one run; the levels of every input row are built once per tile
 // and every output row combines the runs of the 2k+1 rows around it.
 template <class Op>
-void ellipseTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g,
+TONEMORPH_INLINE void ellipseTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g,
                  const std::vector<RowRun>& runs) {
     const int n = (t.c1 - t.c0) * g.channels;
     const int levelCount = floorLog2(2 * g.k + 1) + 1;
@@ -211,22 +254,21 @@ void ellipseTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry
                       levels + static_cast<size_t>(y - first) * static_cast<size_t>(rowBytes),
                       levelStride);
     }
-    uchar* run = scratchOf(1, static_cast<size_t>(n));
+    const uchar* firstSpans[kMaxElementRows];
+    const uchar* secondSpans[kMaxElementRows];
     for (int y = t.r0; y < t.r1; ++y) {
-        uchar* out = dst.ptr<uchar>(y) + t.c0 * g.channels;
         // Rows outside the image take no part: only element rows that land inside are visited.
         const int dyFrom = std::max(-g.k, -y);
         const int dyTo = std::min(g.k, g.rows - 1 - y);
-        for (int dy = dyFrom; dy <= dyTo; ++dy) {
-            const uchar* rowLevelsOf =
-                levels + static_cast<size_t>(y + dy - first) * static_cast<size_t>(rowBytes);
-            if (dy == dyFrom) {
-                runFromLevels<Op>(out, rowLevelsOf, levelStride, runs[dy + g.k], g, n);
-            } else {
-                runFromLevels<Op>(run, rowLevelsOf, levelStride, runs[dy + g.k], g, n);
-                accumulate<Op>(out, run, n);
-            }
+        int count = 0;
+        for (int dy = dyFrom; dy <= dyTo; ++dy, ++count) {
+            const RowRun& run = runs[static_cast<size_t>(dy + g.k)];
+            const int l = floorLog2(run.length);
+            firstSpans[count] = levels + static_cast<size_t>(y + dy - first) * static_cast<size_t>(rowBytes) +
+                                l * levelStride + (run.start + g.k) * g.channels;
+            secondSpans[count] = firstSpans[count] + (run.length - (1 << l)) * g.channels;
         }
+        combineSpans<Op>(dst.ptr<uchar>(y) + t.c0 * g.channels, firstSpans, secondSpans, count, n);
     }
 }
 
@@ -249,29 +291,57 @@ bool elementRuns(const cv::Mat& element, int k, std::vector<RowRun>& runs) {
     return true;
 }
 
+struct TileJob {
+    const cv::Mat* src;
+    cv::Mat* dst;
+    Geometry g;
+    int shape;
+    bool dilate;
+    const std::vector<RowRun>* runs;
+    int tileRows;
+    int tileCols;
+    int tilesAcross;
+};
+
 template <class Op>
-void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape,
-                    const std::vector<RowRun>& runs) {
-    const Geometry g{k, src.channels(), src.rows, src.cols};
-    // Tiles small enough that a tile's scratch stays in the core's own cache.
-    const int tileRows = shape == cv::MORPH_ELLIPSE ? 64 : 128;
-    const int tileCols = shape == cv::MORPH_ELLIPSE ? 256 : 512;
-    const int tilesDown = (g.rows + tileRows - 1) / tileRows;
-    const int tilesAcross = (g.cols + tileCols - 1) / tileCols;
-    cv::parallel_for_(cv::Range(0, tilesDown * tilesAcross), [&](const cv::Range& range) {
-        for (int i = range.start; i < range.end; ++i) {
-            const int r0 = (i / tilesAcross) * tileRows;
-            const int c0 = (i % tilesAcross) * tileCols;
-            const Tile t{r0, std::min(g.rows, r0 + tileRows), c0, std::min(g.cols, c0 + tileCols)};
-            if (shape == cv::MORPH_RECT) {
-                rectTile<Op>(src, dst, t, g);
-            } else if (shape == cv::MORPH_CROSS) {
-                crossTile<Op>(src, dst, t, g);
-            } else {
-                ellipseTile<Op>(src, dst, t, g, runs);
-            }
+TONEMORPH_INLINE void runTilesFor(const TileJob& job, int from, int to) {
+    for (int i = from; i < to; ++i) {
+        const int r0 = (i / job.tilesAcross) * job.tileRows;
+        const int c0 = (i % job.tilesAcross) * job.tileCols;
+        const Tile t{r0, std::min(job.g.rows, r0 + job.tileRows), c0,
+                     std::min(job.g.cols, c0 + job.tileCols)};
+        if (job.shape == cv::MORPH_RECT) {
+            rectTile<Op>(*job.src, *job.dst, t, job.g);
+        } else if (job.shape == cv::MORPH_CROSS) {
+            crossTile<Op>(*job.src, *job.dst, t, job.g);
+        } else {
+            ellipseTile<Op>(*job.src, *job.dst, t, job.g, *job.runs);
         }
-    });
+    }
+}
+
+// One body, compiled for AVX-512, AVX2 and the baseline; the loader picks the best the processor
+// runs.
+__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+void runTiles(const TileJob& job, int from, int to) {
+    if (job.dilate) {
+        runTilesFor<MaxOp>(job, from, to);
+    } else {
+        runTilesFor<MinOp>(job, from, to);
+    }
+}
+
+void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dilate,
+                    const std::vector<RowRun>& runs) {
+    TileJob job{&src, &dst, Geometry{k, src.channels(), src.rows, src.cols}, shape, dilate, &runs,
+                0, 0, 0};
+    // Tiles small enough that a tile's scratch stays in the core's own cache.
+    job.tileRows = shape == cv::MORPH_ELLIPSE ? 64 : 128;
+    job.tileCols = shape == cv::MORPH_ELLIPSE ? 256 : 512;
+    job.tilesAcross = (src.cols + job.tileCols - 1) / job.tileCols;
+    const int tilesDown = (src.rows + job.tileRows - 1) / job.tileRows;
+    cv::parallel_for_(cv::Range(0, tilesDown * job.tilesAcross),
+                      [&](const cv::Range& range) { runTiles(job, range.start, range.end); });
 }
 
 void libraryMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation,
@@ -304,7 +374,10 @@ void applyMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation, int k
         cachedSize = kernelSize;
         cachedShape = shape;
     }
-    if (kernelSize == 0 || !runsUsable || src.empty()) {
+    // The library is as fast or faster for the identity and for the smallest crosses and
+    // ellipses (measured with bench/pipeline_bench): the fastest exact path for each setting wins.
+    const bool libraryIsFaster = kernelSize == 0 || (shape != cv::MORPH_RECT && kernelSize <= 2);
+    if (libraryIsFaster || !runsUsable || src.empty()) {
         libraryMorphology(src, dst, morphOperation, element);
         return;
     }
@@ -314,11 +387,7 @@ void applyMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation, int k
                               ? src.clone()
                               : src;
     dst.create(input.size(), input.type());
-    if (morphOperation == 0) {
-        fastMorphology<MinOp>(input, dst, kernelSize, shape, runs);
-    } else {
-        fastMorphology<MaxOp>(input, dst, kernelSize, shape, runs);
-    }
+    fastMorphology(input, dst, kernelSize, shape, morphOperation != 0, runs);
 }
 
 }  // namespace tonemorph

@@ -1,0 +1,247 @@
+// Speed of the render pass on a 12-megapixel photo-sized picture: the memory floor (a plain copy),
+// the literal tone stage and the library's erode/dilate as the yardsticks, and ours. After the
+// Google Benchmark runs it sweeps all 132 morphology settings, checks linear growth with pixels and
+// counts allocations inside passes, then prints the ratios the targets are stated in.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "alloc_counter.h"
+#include "core/effect_pipeline.h"
+#include "core/morphology.h"
+#include "core/tone_stage.h"
+#include "reference/literal_pass.h"
+
+namespace {
+
+const char* const kShapeNames[] = {"rect", "cross", "ellipse"};
+const int kSizes[] = {1, 5, 10, 21};
+
+// A stand-in for a phone photo: smooth lighting gradients and soft blobs (sky, walls, skin),
+// hard-edged shapes (objects), fine texture and sensor noise in every channel, so that no channel
+// is flat and no stage meets the uniform runs a synthetic pattern would give it.
+cv::Mat photoLike(cv::Size size) {
+    cv::Mat image(size, CV_8UC3);
+    for (int y = 0; y < size.height; ++y) {
+        auto* row = image.ptr<cv::Vec3b>(y);
+        for (int x = 0; x < size.width; ++x) {
+            const double u = static_cast<double>(x) / size.width;
+            const double v = static_cast<double>(y) / size.height;
+            row[x] = cv::Vec3b(cv::saturate_cast<uchar>(60 + 120 * v + 30 * std::sin(9 * u)),
+                               cv::saturate_cast<uchar>(90 + 80 * u * v + 25 * std::cos(7 * v)),
+                               cv::saturate_cast<uchar>(140 + 90 * u - 60 * v));
+        }
+    }
+    cv::RNG rng(2024);
+    for (int i = 0; i < 400; ++i) {
+        const cv::Point centre(rng.uniform(0, size.width), rng.uniform(0, size.height));
+        const cv::Scalar colour(rng.uniform(0, 256), rng.uniform(0, 256), rng.uniform(0, 256));
+        const int radius = rng.uniform(size.width / 200 + 1, size.width / 12 + 2);
+        if (i % 2) {
+            cv::circle(image, centre, radius, colour, cv::FILLED, cv::LINE_AA);
+        } else {
+            cv::rectangle(image, cv::Rect(centre, cv::Size(radius, radius / 2 + 1)), colour, cv::FILLED);
+        }
+    }
+    cv::GaussianBlur(image, image, cv::Size(0, 0), 1.2);
+    cv::Mat noise(size, CV_8UC3);
+    rng.fill(noise, cv::RNG::NORMAL, 0, 6);
+    cv::add(image, noise, image, cv::noArray(), CV_8UC3);
+    return image;
+}
+
+const cv::Mat& picture() {
+    static const cv::Mat image = photoLike(cv::Size(4000, 3000));
+    return image;
+}
+const cv::Mat& tonePicture() {
+    static const cv::Mat image = [] {
+        cv::Mat tone;
+        tonemorph::applyTone(picture(), tone, 130, 110);
+        return tone;
+    }();
+    return image;
+}
+
+void BM_Copy(benchmark::State& state) {
+    cv::Mat dst = picture().clone();
+    for (auto _ : state) {
+        picture().copyTo(dst);
+        benchmark::DoNotOptimize(dst.data);
+    }
+}
+BENCHMARK(BM_Copy)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_LiteralTone(benchmark::State& state) {
+    cv::Mat dst = picture().clone();
+    for (auto _ : state) reference::literalTone(picture(), dst, 130, 110);
+}
+BENCHMARK(BM_LiteralTone)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_OurTone(benchmark::State& state) {
+    cv::Mat dst = picture().clone();
+    for (auto _ : state) tonemorph::applyTone(picture(), dst, 130, 110);
+}
+BENCHMARK(BM_OurTone)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Arguments: shape, k, operation.
+void BM_LibraryMorphology(benchmark::State& state) {
+    cv::Mat dst = picture().clone();
+    const int shape = static_cast<int>(state.range(0));
+    const int k = static_cast<int>(state.range(1));
+    const int operation = static_cast<int>(state.range(2));
+    for (auto _ : state) reference::libraryMorphology(tonePicture(), dst, operation, k, shape);
+    state.SetLabel(std::string(operation ? "dilate " : "erode ") + kShapeNames[shape]);
+}
+
+void BM_OurMorphology(benchmark::State& state) {
+    cv::Mat dst = picture().clone();
+    const int shape = static_cast<int>(state.range(0));
+    const int k = static_cast<int>(state.range(1));
+    const int operation = static_cast<int>(state.range(2));
+    for (auto _ : state) tonemorph::applyMorphology(tonePicture(), dst, operation, k, shape);
+    state.SetLabel(std::string(operation ? "dilate " : "erode ") + kShapeNames[shape]);
+}
+
+void morphologyArguments(benchmark::internal::Benchmark* b) {
+    for (int operation = 0; operation <= 1; ++operation) {
+        for (int shape = 0; shape <= 2; ++shape) {
+            for (int k : kSizes) b->Args({shape, k, operation});
+        }
+    }
+}
+BENCHMARK(BM_LibraryMorphology)->Apply(morphologyArguments)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_OurMorphology)->Apply(morphologyArguments)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Arguments: shape, k (erosion, contrast 130, brightness 110).
+void BM_OurPass(benchmark::State& state) {
+    cv::Mat tone = picture().clone();
+    cv::Mat effect = picture().clone();
+    const tonemorph::EffectSettings settings{0, static_cast<int>(state.range(1)),
+                                             static_cast<int>(state.range(0)), 130, 110};
+    for (auto _ : state) tonemorph::computeEffect(picture(), tone, effect, settings);
+    state.SetLabel(kShapeNames[state.range(0)]);
+}
+BENCHMARK(BM_OurPass)->Args({0, 21})->Args({1, 21})->Args({2, 21})->Args({2, 5})
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---- After the named runs: the sweep and the ratios. ----
+
+template <typename Work>
+double bestSeconds(int repeats, Work work) {
+    double best = 1e30;
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        work();
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+}
+
+void printTargets() {
+    const cv::Mat& src = picture();
+    const cv::Mat& tone = tonePicture();
+    cv::Mat dst = src.clone();
+    cv::Mat tone2 = src.clone();
+
+    std::printf("\n== Targets (4000x3000x3, best of repeated runs) ==\n");
+    const double copy = bestSeconds(20, [&] { src.copyTo(dst); });
+    const double ourTone = bestSeconds(20, [&] { tonemorph::applyTone(src, dst, 130, 110); });
+    const double literalTone = bestSeconds(3, [&] { reference::literalTone(src, dst, 130, 110); });
+    std::printf("copy %.2f ms, literal tone %.2f ms, our tone %.2f ms: tone / copy = %.2f (target <= 4)\n",
+                copy * 1e3, literalTone * 1e3, ourTone * 1e3, ourTone / copy);
+
+    std::printf("\nAll 132 morphology settings (ms; speed-up = library / ours):\n");
+    std::printf("%-8s %-6s %3s %10s %10s %8s\n", "op", "shape", "k", "library", "ours", "speed-up");
+    double worstRatio = 1e30;
+    std::string worstSetting;
+    double worstLiteralMorph = 0;
+    double worstOurMorph = 0;
+    std::map<std::string, double> at21;
+    for (int operation = 0; operation <= 1; ++operation) {
+        for (int shape = 0; shape <= 2; ++shape) {
+            for (int k = 0; k <= 21; ++k) {
+                const int repeats = k >= 12 && shape == 2 ? 2 : 4;
+                const double library = bestSeconds(repeats, [&] {
+                    reference::libraryMorphology(tone, dst, operation, k, shape);
+                });
+                const double ours = bestSeconds(repeats + 2, [&] {
+                    tonemorph::applyMorphology(tone, dst, operation, k, shape);
+                });
+                std::printf("%-8s %-6s %3d %10.2f %10.2f %8.2f\n", operation ? "dilate" : "erode",
+                            kShapeNames[shape], k, library * 1e3, ours * 1e3, library / ours);
+                if (k > 0 && library / ours < worstRatio) {
+                    worstRatio = library / ours;
+                    worstSetting = std::string(operation ? "dilate " : "erode ") + kShapeNames[shape] +
+                                   " k=" + std::to_string(k);
+                }
+                worstLiteralMorph = std::max(worstLiteralMorph, library);
+                worstOurMorph = std::max(worstOurMorph, ours);
+                if (k == 21) at21[std::string(kShapeNames[shape]) + (operation ? " dilate" : " erode")] = library / ours;
+            }
+        }
+    }
+    std::printf("\nspeed-up at 43x43: ellipse erode %.1fx / dilate %.1fx (target >= 10), cross %.1fx / %.1fx "
+                "(target >= 3), rect %.1fx / %.1fx (target >= 2)\n",
+                at21["ellipse erode"], at21["ellipse dilate"], at21["cross erode"], at21["cross dilate"],
+                at21["rect erode"], at21["rect dilate"]);
+    std::printf("slowest relative to the library: %s at %.2fx (target >= 0.91, i.e. at most 10%% slower)\n",
+                worstSetting.c_str(), worstRatio);
+
+    const double worstLiteralPass = literalTone + worstLiteralMorph;
+    const tonemorph::EffectSettings worst{0, 21, 2, 130, 110};
+    const double worstPass = bestSeconds(5, [&] { tonemorph::computeEffect(src, tone2, dst, worst); });
+    std::printf("worst literal pass %.1f ms, worst whole pass of ours %.1f ms (ellipse k=21; "
+                "slowest morphology %.1f ms): ratio %.3f (target <= 0.1)\n",
+                worstLiteralPass * 1e3, worstPass * 1e3, worstOurMorph * 1e3, worstPass / worstLiteralPass);
+
+    std::printf("\nGrowth with pixels (whole pass, ellipse k=21):\n");
+    double smallest = 1e30;
+    double largest = 0;
+    for (const cv::Size size : {cv::Size(1155, 866), cv::Size(4000, 3000), cv::Size(8000, 6000)}) {
+        const cv::Mat big = size == src.size() ? src : photoLike(size);
+        cv::Mat t = big.clone();
+        cv::Mat e = big.clone();
+        const double seconds = bestSeconds(size.area() > 20000000 ? 3 : 6,
+                                           [&] { tonemorph::computeEffect(big, t, e, worst); });
+        const double perPixel = seconds / size.area() * 1e9;
+        smallest = std::min(smallest, perPixel);
+        largest = std::max(largest, perPixel);
+        std::printf("  %5.1f MP: %8.2f ms, %.2f ns per pixel\n", size.area() / 1e6, seconds * 1e3, perPixel);
+    }
+    std::printf("  largest / smallest time per pixel: %.2f (target <= 1.5)\n", largest / smallest);
+
+    std::printf("\nAllocations inside passes once sizes are set (10 passes per setting, after one):\n");
+    long total = 0;
+    for (int shape = 0; shape <= 2; ++shape) {
+        for (int k : {0, 1, 5, 21}) {
+            const tonemorph::EffectSettings s{1, k, shape, 120, 90};
+            tonemorph::computeEffect(src, tone2, dst, s);
+            const long before = allocationCount();
+            for (int i = 0; i < 10; ++i) tonemorph::computeEffect(src, tone2, dst, s);
+            total += allocationCount() - before;
+        }
+    }
+    std::printf("  %ld allocations in 120 passes (target 0)\n", total);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    picture();
+    tonePicture();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    printTargets();
+    return 0;
+}

@@ -1,0 +1,74 @@
+// libFuzzer target: turns its input into an image size, the five settings, an optional frame
+// around the image (so the pass reads a view into a larger picture) and the pixels, then checks
+// our pass against the literal one: element-by-element tone arithmetic and the library's
+// erode/dilate. Any difference aborts.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include <opencv2/core.hpp>
+
+#include "core/effect_pipeline.h"
+#include "reference/literal_pass.h"
+
+namespace {
+
+struct Reader {
+    const uint8_t* data;
+    size_t size;
+    size_t at = 0;
+    int next() { return at < size ? data[at++] : 0; }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    cv::setNumThreads(1);  // the pass must be exact whatever the tiling; one thread keeps runs repeatable
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Reader in{data, size};
+    const int rows = 1 + in.next() % 96;
+    const int cols = 1 + (in.next() | (in.next() << 8)) % 700;
+    tonemorph::EffectSettings settings;
+    settings.morphOperation = in.next() % 2;
+    settings.kernelSize = in.next() % 22;
+    settings.kernelShape = in.next() % 3;
+    settings.contrastValue = (in.next() | (in.next() << 8)) % 301;
+    settings.brightnessValue = in.next() % 201;
+    const int frame = in.next() % 4;  // 0: a whole image; otherwise a view with this margin
+    const int frameValue = in.next();
+
+    cv::Mat whole(rows + 2 * frame, cols + 2 * frame, CV_8UC3, cv::Scalar::all(frameValue));
+    cv::Mat src = whole(cv::Rect(frame, frame, cols, rows));
+    const size_t pixelBytes = in.size > in.at ? in.size - in.at : 0;
+    size_t i = 0;
+    for (int y = 0; y < rows; ++y) {
+        uchar* row = src.ptr<uchar>(y);
+        for (int x = 0; x < cols * 3; ++x, ++i) {
+            // Cycle through the remaining input, varied by position so short inputs still make
+            // textured pictures.
+            row[x] = pixelBytes ? static_cast<uchar>(in.data[in.at + i % pixelBytes] + i / pixelBytes * 37)
+                                : static_cast<uchar>(i * 7);
+        }
+    }
+
+    cv::Mat tone;
+    cv::Mat effect;
+    tonemorph::computeEffect(src, tone, effect, settings);
+    cv::Mat literalTone;
+    cv::Mat literalEffect;
+    reference::literalTone(src, literalTone, settings.contrastValue, settings.brightnessValue);
+    reference::libraryMorphology(literalTone, literalEffect, settings.morphOperation,
+                                 settings.kernelSize, settings.kernelShape);
+    if (cv::norm(tone, literalTone, cv::NORM_INF) != 0 ||
+        cv::norm(effect, literalEffect, cv::NORM_INF) != 0) {
+        std::fprintf(stderr, "mismatch: %dx%d frame %d, operation %d, size %d, shape %d, contrast %d, brightness %d\n",
+                     cols, rows, frame, settings.morphOperation, settings.kernelSize,
+                     settings.kernelShape, settings.contrastValue, settings.brightnessValue);
+        std::abort();
+    }
+    return 0;
+}

@@ -346,12 +346,14 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
 
 void libraryMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation,
                        const cv::Mat& element) {
-    // The default border value (the largest double) keeps outside pixels out of the result.
+    // The default border value (the largest double) keeps outside pixels out of the result;
+    // BORDER_ISOLATED makes a view's neighbours in its parent image count as outside too.
+    const int border = cv::BORDER_CONSTANT | cv::BORDER_ISOLATED;
     if (morphOperation == 0) {
-        cv::erode(src, dst, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+        cv::erode(src, dst, element, cv::Point(-1, -1), 1, border,
                   cv::morphologyDefaultBorderValue());
     } else {
-        cv::dilate(src, dst, element, cv::Point(-1, -1), 1, cv::BORDER_CONSTANT,
+        cv::dilate(src, dst, element, cv::Point(-1, -1), 1, border,
                    cv::morphologyDefaultBorderValue());
     }
 }

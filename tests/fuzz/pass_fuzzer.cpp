@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 
 #include "core/effect_pipeline.h"
+#include "core/morphology.h"
 #include "reference/literal_pass.h"
 
 namespace {
@@ -68,6 +69,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::fprintf(stderr, "mismatch: %dx%d frame %d, operation %d, size %d, shape %d, contrast %d, brightness %d\n",
                      cols, rows, frame, settings.morphOperation, settings.kernelSize,
                      settings.kernelShape, settings.contrastValue, settings.brightnessValue);
+        std::abort();
+    }
+    // The morphology alone on the view itself: its frame must count as outside the image.
+    cv::Mat fromView;
+    cv::Mat fromCopy;
+    tonemorph::applyMorphology(src, fromView, settings.morphOperation, settings.kernelSize,
+                               settings.kernelShape);
+    reference::libraryMorphology(src.clone(), fromCopy, settings.morphOperation,
+                                 settings.kernelSize, settings.kernelShape);
+    if (cv::norm(fromView, fromCopy, cv::NORM_INF) != 0) {
+        std::fprintf(stderr, "view mismatch: %dx%d frame %d, operation %d, size %d, shape %d\n", cols,
+                     rows, frame, settings.morphOperation, settings.kernelSize, settings.kernelShape);
         std::abort();
     }
     return 0;

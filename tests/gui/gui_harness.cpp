@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,17 +94,33 @@ ScratchDir::~ScratchDir() {
 }
 
 ProgramRun::ProgramRun(const std::string& workDir, const std::string& display,
-                       const std::vector<std::string>& extraEnv)
+                       const std::vector<std::string>& extraEnv, Output output)
     : workDir_(workDir) {
-    pid_ = ::fork();
+    int pipeFds[2] = {-1, -1};
+    if (output == Output::kBrokenPipe && ::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+    pid_ = output == Output::kTerminal ? ::forkpty(&terminalFd_, nullptr, nullptr, nullptr) : ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
         if (::chdir(workDir.c_str()) != 0) ::_exit(126);
         const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(in, STDIN_FILENO);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
+        if (output == Output::kFiles) {
+            const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(err, STDERR_FILENO);
+        } else if (output == Output::kBrokenPipe || output == Output::kClosed) {
+            const int err = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(err, STDERR_FILENO);
+            if (output == Output::kBrokenPipe) {
+                ::close(pipeFds[0]);
+                ::dup2(pipeFds[1], STDOUT_FILENO);
+            } else {
+                ::close(STDOUT_FILENO);
+            }
+        }
+        // A test's own SIGPIPE setting must not leak into the program.
+        ::signal(SIGPIPE, SIG_DFL);
         if (display.empty()) {
             ::unsetenv("DISPLAY");
         } else {
@@ -116,14 +133,48 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& display,
         ::execl(TONEMORPH_EXE, TONEMORPH_EXE, static_cast<char*>(nullptr));
         ::_exit(127);
     }
+    if (output == Output::kBrokenPipe) {
+        // The reader goes away at once: every write the program makes hits a broken pipe.
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+    }
+    if (terminalFd_ >= 0) ::fcntl(terminalFd_, F_SETFL, O_NONBLOCK);
 }
 
 ProgramRun::~ProgramRun() {
     if (!status_) stopProcess(pid_);
+    if (terminalFd_ >= 0) ::close(terminalFd_);
+}
+
+std::string ProgramRun::terminal() {
+    char buffer[4096];
+    ssize_t got = 0;
+    while (terminalFd_ >= 0 && (got = ::read(terminalFd_, buffer, sizeof buffer)) > 0) {
+        terminalText_.append(buffer, static_cast<size_t>(got));
+    }
+    return terminalText_;
+}
+
+void ProgramRun::typeOnTerminal(const std::string& text) const {
+    if (terminalFd_ >= 0 && ::write(terminalFd_, text.data(), text.size()) < 0) {
+        throw std::runtime_error("cannot type on the terminal");
+    }
+}
+
+long ProgramRun::residentKiB() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
 }
 
 std::optional<int> ProgramRun::waitExit(double seconds) {
-    waitUntil(seconds, [&] { return !running(); });
+    waitUntil(seconds, [&] {
+        terminal();  // keep the terminal drained so the program never blocks writing to it
+        return !running();
+    });
     return status_;
 }
 
@@ -255,12 +306,15 @@ ToolWindows waitForToolWindows(Display* display, double seconds) {
 }
 
 void spreadWindows(Display* display, const ToolWindows& windows) {
-    // Source and effect in a column on the left, the panel to their right.
+    // The panel at the top left, then source and effect below it: the panel stays on screen even
+    // beside a picture larger than the screen.
+    const cv::Size panel = windowSize(display, windows.panel);
     const cv::Size source = windowSize(display, windows.source);
-    const cv::Size effect = windowSize(display, windows.effect);
-    moveWindow(display, windows.source, 0, 0);
-    moveWindow(display, windows.effect, 0, source.height + 10);
-    moveWindow(display, windows.panel, std::max(source.width, effect.width) + 10, 0);
+    const int sourceY = panel.height + 10;
+    const int effectY = sourceY + source.height + 10;
+    moveWindow(display, windows.panel, 0, 0);
+    moveWindow(display, windows.source, 0, sourceY);
+    moveWindow(display, windows.effect, 0, effectY);
     // Wait for the moves to land so later screenshots see uncovered windows.
     waitUntil(5.0, [&] {
         Window child = 0;
@@ -268,7 +322,7 @@ void spreadWindows(Display* display, const ToolWindows& windows) {
         int y = 0;
         XTranslateCoordinates(display, windows.effect, DefaultRootWindow(display), 0, 0, &x, &y,
                               &child);
-        return y == source.height + 10;
+        return y == effectY;
     });
 }
 

@@ -46,12 +46,20 @@ private:
     std::string path_;
 };
 
-// One run of the program in a folder, its standard output and error captured to files there.
+// Where the program's standard output goes.
+enum class Output {
+    kFiles,       // stdout.txt and stderr.txt in the work folder
+    kTerminal,    // a pseudo-terminal (stdout and stderr), the program leading its own session
+    kBrokenPipe,  // a pipe whose reader has gone, as after `tonemorph | head -1`
+    kClosed,      // no standard output at all
+};
+
+// One run of the program in a folder.
 class ProgramRun {
 public:
     // display: the X display to use, or empty to run with DISPLAY unset.
     ProgramRun(const std::string& workDir, const std::string& display,
-               const std::vector<std::string>& extraEnv = {});
+               const std::vector<std::string>& extraEnv = {}, Output output = Output::kFiles);
     ~ProgramRun();
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;
@@ -62,10 +70,18 @@ public:
     bool running();
     std::string out() const;
     std::string err() const;
+    // Everything written to the terminal so far (Output::kTerminal).
+    std::string terminal();
+    // Types on the terminal, e.g. "\x03" for Ctrl+C (Output::kTerminal).
+    void typeOnTerminal(const std::string& text) const;
     void signal(int signalNumber) const;
+    // Resident memory in KiB, from /proc.
+    long residentKiB() const;
 
 private:
     pid_t pid_ = -1;
+    int terminalFd_ = -1;
+    std::string terminalText_;
     std::optional<int> status_;
     std::string workDir_;
 };

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/imgcodecs.hpp>
+
 #include "gui/gui_harness.h"
 
 namespace gui {
@@ -15,6 +17,10 @@ namespace gui {
 inline const std::string kBanner = "\n\n\t运行成功，请调整滚动条（·8·）\n\n\tq键，退出程序\n";
 inline const std::string kLoadFailed = "读取srcImage错误\n";
 constexpr double kStartTimeout = 20.0;
+
+// The panel's sliders, top to bottom, and their maxima.
+enum Slider { kOperation, kSize, kShape, kContrast, kBrightness };
+constexpr int kSliderMaximum[] = {1, 21, 2, 300, 200};
 
 class ToolTest : public ::testing::Test {
 protected:
@@ -64,12 +70,75 @@ protected:
         });
     }
 
+    // Environment that preloads the imshow spy: a log of shown windows and copies of the images.
+    std::vector<std::string> spyEnvironment() const {
+        return {"LD_PRELOAD=" IMSHOW_SPY, "TONEMORPH_IMSHOW_LOG=" + dir_.file("imshow.log"),
+                "TONEMORPH_IMSHOW_DUMP_DIR=" + dir_.path()};
+    }
+
+    // Render passes so far: the effect window's lines in the spy's log.
+    int effectRenders() const {
+        const std::string log = readFile(dir_.file("imshow.log"));
+        int count = 0;
+        for (size_t pos = log.find("tonemorph-effect\n"); pos != std::string::npos;
+             pos = log.find("tonemorph-effect\n", pos + 1)) {
+            ++count;
+        }
+        return count;
+    }
+
+    // The exact image last shown in a window, as saved by the spy.
+    cv::Mat lastShown(const std::string& windowId) const {
+        return cv::imread(dir_.file(windowId + ".png"), cv::IMREAD_UNCHANGED);
+    }
+
+    bool findSliders() {
+        waitUntil(5.0, [&] {
+            sliders_ = gui::findSliders(screenshot(x(), windows_.panel));
+            return !sliders_.empty();
+        });
+        return sliders_.size() == 5;
+    }
+
+    // Gives the slider the keyboard with a click on its groove (which may move it by a page), then
+    // keys it to the exact value from the nearer end.
+    void setSlider(Slider slider, int value) {
+        const cv::Point p = sliders_[slider];
+        std::string keys = "mousemove --window " + std::to_string(windows_.panel) + " " +
+                           std::to_string(p.x) + " " + std::to_string(p.y) + " click 1 ";
+        const int fromTop = kSliderMaximum[slider] - value;
+        if (value <= fromTop) {
+            keys += "key Home";
+            if (value > 0) keys += " key --delay 5 --repeat " + std::to_string(value) + " Right";
+        } else {
+            keys += "key End";
+            if (fromTop > 0) keys += " key --delay 5 --repeat " + std::to_string(fromTop) + " Left";
+        }
+        xdotool(display_.name(), keys);
+    }
+
+    // Gives the slider the keyboard by clicking its handle, which leaves its value alone. The
+    // handle sits between the white (upper) part of the groove and the blue (lower) part.
+    void focusByHandle(Slider slider) {
+        const cv::Mat shot = screenshot(x(), windows_.panel);
+        const cv::Point p = sliders_[slider];
+        const auto pixel = [&](int col) { return shot.at<cv::Vec3b>(p.y, col); };
+        int right = p.x;
+        while (right > 0 && pixel(right) == cv::Vec3b(255, 255, 255)) --right;
+        int left = right;
+        while (left > 0 && !(pixel(left)[0] > pixel(left)[2] + 40)) --left;
+        xdotool(display_.name(), "mousemove --window " + std::to_string(windows_.panel) + " " +
+                                     std::to_string((left + right) / 2) + " " +
+                                     std::to_string(p.y) + " click 1");
+    }
+
     Display* x() const { return display_.connection(); }
 
     VirtualDisplay display_;
     ScratchDir dir_;
     std::unique_ptr<ProgramRun> run_;
     ToolWindows windows_;
+    std::vector<cv::Point> sliders_;
 };
 
 }  // namespace gui

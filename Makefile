@@ -4,7 +4,7 @@ JOBS ?= 2
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test test-unit bench fuzz clean
+.PHONY: run test test-unit test-asan bench fuzz clean
 
 run:
 	tools/install-deps run
@@ -38,6 +38,15 @@ fuzz:
 	cmake --build --preset fuzz -j $(JOBS)
 	mkdir -p build-fuzz/corpus
 	build-fuzz/tests/fuzz/pass_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus
+
+# AddressSanitizer + UndefinedBehaviorSanitizer: the unit tests and one start-render-quit run of
+# the program; any report fails.
+test-asan:
+	tools/install-deps test
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --test-dir build-asan --output-on-failure -j $(JOBS) -L unit
+	ctest --test-dir build-asan --output-on-failure -R '^Startup.ShowsSourceAndIdenticalEffectThenQuitsOnQ$$'
 
 clean:
 	rm -rf build build-app build-bench build-asan build-fuzz

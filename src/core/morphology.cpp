@@ -28,13 +28,13 @@ namespace {
 // runTiles), so the plain byte loops below become the widest vector code the processor has.
 #define TONEMORPH_INLINE inline __attribute__((always_inline))
 
-// Erosion is a minimum, dilation a maximum; outside pixels act as the operation's identity (255
-// for a minimum, 0 for a maximum), which is the same as leaving them out, since every element
-// holds its own centre and so every window holds at least one pixel of the image.
 // Bytes a 256-bit register holds; as a GCC vector type each function's target decides the
 // instructions (one AVX2 op, or two SSE2 ops on the baseline).
 typedef uchar Bytes32 __attribute__((vector_size(32), aligned(1), may_alias));
 
+// Erosion is a minimum, dilation a maximum; outside pixels act as the operation's identity (255
+// for a minimum, 0 for a maximum), which is the same as leaving them out, since every element
+// holds its own centre and so every window holds at least one pixel of the image.
 struct MinOp {
     static constexpr uchar identity = 255;
     static uchar apply(uchar a, uchar b) { return a < b ? a : b; }
@@ -72,7 +72,7 @@ struct RowRun {
     int length;
 };
 
-// Where a tile sits and what it needs.
+// The part of the output one task computes.
 struct Tile {
     int r0, r1;  // output rows
     int c0, c1;  // output columns
@@ -89,8 +89,8 @@ struct Geometry {
 // stretch of image row y from column c0 - k to c1 + k - 1 (identity outside the image).
 // levels[l][q * channels + c] covers pixels q .. q + 2^l - 1 of the stretch.
 template <class Op>
-TONEMORPH_INLINE void rowLevels(const cv::Mat& src, int y, const Tile& t, const Geometry& g, int levelCount,
-               uchar* levels, int levelStride) {
+TONEMORPH_INLINE void rowLevels(const cv::Mat& src, int y, const Tile& t, const Geometry& g,
+                                int levelCount, uchar* levels, int levelStride) {
     const int cn = g.channels;
     const int first = t.c0 - g.k;
     const int width = (t.c1 - t.c0 + 2 * g.k) * cn;
@@ -125,8 +125,9 @@ TONEMORPH_INLINE void runFromLevels(uchar* __restrict dst, const uchar* levels, 
     }
 }
 
-// In place over rows 0..count-1 of buf: afterwards row j holds the minimum/maximum of the
-// original rows j .. j + 2^levels - 1, for every j where that span lies inside.
+// In place over rows 0..count-1 of buf: doubles the span while it fits in length and returns it;
+// afterwards row j holds the extreme of the original rows j .. j + span - 1, for every j where
+// that span lies inside.
 template <class Op>
 TONEMORPH_INLINE int verticalDoubling(uchar* buf, size_t stride, int count, int length, int n) {
     int span = 1;
@@ -150,39 +151,13 @@ uchar* scratchOf(int which, size_t bytes) {
     return buffer.data();
 }
 
-// Rectangle: running extreme along each row, then along each column.
-template <class Op>
-TONEMORPH_INLINE void rectTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g) {
+// Rectangle and cross both end in a running extreme down each column of the tile: for the
+// rectangle, of every row's running extreme along the row (the element is separable); for the
+// cross, of the source itself, which then meets a horizontal line of the source.
+template <class Op, bool kCross>
+TONEMORPH_INLINE void lineTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g) {
     const int length = 2 * g.k + 1;
-    const int n = (t.c1 - t.c0) * g.channels;
-    const int levelCount = floorLog2(length) + 1;
-    const int levelStride = (t.c1 - t.c0 + 2 * g.k) * g.channels;
-    const int count = t.r1 - t.r0 + 2 * g.k;
-    uchar* levels = scratchOf(0, static_cast<size_t>(levelCount * levelStride));
-    uchar* buf = scratchOf(1, static_cast<size_t>(count) * static_cast<size_t>(n));
     const RowRun full{-g.k, length};
-    for (int j = 0; j < count; ++j) {
-        const int y = t.r0 - g.k + j;
-        uchar* row = buf + static_cast<size_t>(j) * static_cast<size_t>(n);
-        if (y < 0 || y >= g.rows) {
-            std::memset(row, Op::identity, static_cast<size_t>(n));
-            continue;
-        }
-        rowLevels<Op>(src, y, t, g, levelCount, levels, levelStride);
-        runFromLevels<Op, false>(row, levels, levelStride, full, g, n);
-    }
-    const int span = verticalDoubling<Op>(buf, static_cast<size_t>(n), count, length, n);
-    for (int y = t.r0; y < t.r1; ++y) {
-        const uchar* top = buf + static_cast<size_t>(y - t.r0) * static_cast<size_t>(n);
-        combine<Op>(dst.ptr<uchar>(y) + t.c0 * g.channels, top,
-                    top + static_cast<size_t>(length - span) * static_cast<size_t>(n), n);
-    }
-}
-
-// Cross: the extreme of a vertical line of the source and a horizontal line of the source.
-template <class Op>
-TONEMORPH_INLINE void crossTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g) {
-    const int length = 2 * g.k + 1;
     const int n = (t.c1 - t.c0) * g.channels;
     const int levelCount = floorLog2(length) + 1;
     const int levelStride = (t.c1 - t.c0 + 2 * g.k) * g.channels;
@@ -193,19 +168,24 @@ TONEMORPH_INLINE void crossTile(const cv::Mat& src, cv::Mat& dst, const Tile& t,
         const int y = t.r0 - g.k + j;
         uchar* row = buf + static_cast<size_t>(j) * static_cast<size_t>(n);
         if (y < 0 || y >= g.rows) {
+            // Rows outside the image are the identity here too, not a border value.
             std::memset(row, Op::identity, static_cast<size_t>(n));
-        } else {
+        } else if (kCross) {
             std::memcpy(row, src.ptr<uchar>(y) + t.c0 * g.channels, static_cast<size_t>(n));
+        } else {
+            rowLevels<Op>(src, y, t, g, levelCount, levels, levelStride);
+            runFromLevels<Op, false>(row, levels, levelStride, full, g, n);
         }
     }
     const int span = verticalDoubling<Op>(buf, static_cast<size_t>(n), count, length, n);
-    const RowRun full{-g.k, length};
     for (int y = t.r0; y < t.r1; ++y) {
         uchar* out = dst.ptr<uchar>(y) + t.c0 * g.channels;
         const uchar* top = buf + static_cast<size_t>(y - t.r0) * static_cast<size_t>(n);
         combine<Op>(out, top, top + static_cast<size_t>(length - span) * static_cast<size_t>(n), n);
-        rowLevels<Op>(src, y, t, g, levelCount, levels, levelStride);
-        runFromLevels<Op, true>(out, levels, levelStride, full, g, n);
+        if (kCross) {
+            rowLevels<Op>(src, y, t, g, levelCount, levels, levelStride);
+            runFromLevels<Op, true>(out, levels, levelStride, full, g, n);
+        }
     }
 }
 
@@ -311,9 +291,9 @@ TONEMORPH_INLINE void runTilesFor(const TileJob& job, int from, int to) {
         const Tile t{r0, std::min(job.g.rows, r0 + job.tileRows), c0,
                      std::min(job.g.cols, c0 + job.tileCols)};
         if (job.shape == cv::MORPH_RECT) {
-            rectTile<Op>(*job.src, *job.dst, t, job.g);
+            lineTile<Op, false>(*job.src, *job.dst, t, job.g);
         } else if (job.shape == cv::MORPH_CROSS) {
-            crossTile<Op>(*job.src, *job.dst, t, job.g);
+            lineTile<Op, true>(*job.src, *job.dst, t, job.g);
         } else {
             ellipseTile<Op>(*job.src, *job.dst, t, job.g, *job.runs);
         }

@@ -7,18 +7,12 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "core/effect_pipeline.h"
 #include "gui/tool_fixture.h"
 #include "reference/literal_pass.h"
 
 namespace {
 
-struct Settings {
-    int morphOperation = 0;
-    int kernelSize = 0;
-    int kernelShape = 0;
-    int contrastValue = 100;
-    int brightnessValue = 100;
-};
 
 class ControlPanel : public gui::ToolTest {
 protected:
@@ -66,7 +60,7 @@ protected:
 
     cv::Mat source_;
     cv::Point at_;
-    Settings settings_;
+    tonemorph::EffectSettings settings_;
 };
 
 // Ensure slider 1 switches an eroded result to the dilated one with the same kernel and back.

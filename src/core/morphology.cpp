@@ -189,7 +189,10 @@ TONEMORPH_INLINE void lineTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, 
     }
 }
 
-constexpr int kMaxElementRows = 2 * 21 + 1;
+// Pairs of spans one output row may combine: one per element row, or for the direct form one per
+// two cells of an element no larger than kDirectMaxSize.
+constexpr int kDirectMaxSize = 2;
+constexpr int kMaxSpans = 2 * 21 + 1;
 
 // out = extreme over r of extreme(first[r][i], second[r][i]), a block of bytes at a time so the
 // running result stays in registers while all the element's rows stream past.
@@ -217,13 +220,16 @@ TONEMORPH_INLINE void combineSpans(uchar* __restrict out, const uchar* const* fi
     }
 }
 
-// Ellipse: each element row is one run; the levels of every input row are built once per tile
-// and every output row combines the runs of the 2k+1 rows around it.
-template <class Op>
-TONEMORPH_INLINE void ellipseTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g,
-                 const std::vector<RowRun>& runs) {
+// Run-based shapes (the ellipse, and the smallest crosses): each element row is one run. The
+// padded copy of every input row (and, for long runs, its power-of-two levels) is built once per
+// tile; every output row then combines the runs of the 2k+1 rows around it. A long run is two
+// overlapping power-of-two spans of a level; a short one (kDirect) is one span per pixel of the
+// copy itself, which skips building levels where runs are at most a few pixels long.
+template <class Op, bool kDirect>
+TONEMORPH_INLINE void runsTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g,
+                               const std::vector<RowRun>& runs) {
     const int n = (t.c1 - t.c0) * g.channels;
-    const int levelCount = floorLog2(2 * g.k + 1) + 1;
+    const int levelCount = kDirect ? 1 : floorLog2(2 * g.k + 1) + 1;
     const int levelStride = (t.c1 - t.c0 + 2 * g.k) * g.channels;
     const int rowBytes = levelCount * levelStride;
     const int first = std::max(0, t.r0 - g.k);
@@ -234,19 +240,29 @@ TONEMORPH_INLINE void ellipseTile(const cv::Mat& src, cv::Mat& dst, const Tile& 
                       levels + static_cast<size_t>(y - first) * static_cast<size_t>(rowBytes),
                       levelStride);
     }
-    const uchar* firstSpans[kMaxElementRows];
-    const uchar* secondSpans[kMaxElementRows];
+    const uchar* firstSpans[kMaxSpans];
+    const uchar* secondSpans[kMaxSpans];
     for (int y = t.r0; y < t.r1; ++y) {
         // Rows outside the image take no part: only element rows that land inside are visited.
         const int dyFrom = std::max(-g.k, -y);
         const int dyTo = std::min(g.k, g.rows - 1 - y);
         int count = 0;
-        for (int dy = dyFrom; dy <= dyTo; ++dy, ++count) {
+        for (int dy = dyFrom; dy <= dyTo; ++dy) {
             const RowRun& run = runs[static_cast<size_t>(dy + g.k)];
-            const int l = floorLog2(run.length);
-            firstSpans[count] = levels + static_cast<size_t>(y + dy - first) * static_cast<size_t>(rowBytes) +
-                                l * levelStride + (run.start + g.k) * g.channels;
-            secondSpans[count] = firstSpans[count] + (run.length - (1 << l)) * g.channels;
+            const uchar* row = levels + static_cast<size_t>(y + dy - first) * static_cast<size_t>(rowBytes);
+            if (kDirect) {
+                // Pixels of the run paired up; an odd one out pairs with itself.
+                for (int dx = 0; dx < run.length; dx += 2, ++count) {
+                    firstSpans[count] = row + (run.start + g.k + dx) * g.channels;
+                    secondSpans[count] =
+                        row + (run.start + g.k + std::min(dx + 1, run.length - 1)) * g.channels;
+                }
+            } else {
+                const int l = floorLog2(run.length);
+                firstSpans[count] = row + l * levelStride + (run.start + g.k) * g.channels;
+                secondSpans[count] = firstSpans[count] + (run.length - (1 << l)) * g.channels;
+                ++count;
+            }
         }
         combineSpans<Op>(dst.ptr<uchar>(y) + t.c0 * g.channels, firstSpans, secondSpans, count, n);
     }
@@ -278,6 +294,7 @@ struct TileJob {
     int shape;
     bool dilate;
     const std::vector<RowRun>* runs;
+    bool direct;  // runs read pixel by pixel
     int tileRows;
     int tileCols;
     int tilesAcross;
@@ -290,12 +307,14 @@ TONEMORPH_INLINE void runTilesFor(const TileJob& job, int from, int to) {
         const int c0 = (i % job.tilesAcross) * job.tileCols;
         const Tile t{r0, std::min(job.g.rows, r0 + job.tileRows), c0,
                      std::min(job.g.cols, c0 + job.tileCols)};
-        if (job.shape == cv::MORPH_RECT) {
+        if (job.direct) {
+            runsTile<Op, true>(*job.src, *job.dst, t, job.g, *job.runs);
+        } else if (job.shape == cv::MORPH_RECT) {
             lineTile<Op, false>(*job.src, *job.dst, t, job.g);
         } else if (job.shape == cv::MORPH_CROSS) {
             lineTile<Op, true>(*job.src, *job.dst, t, job.g);
         } else {
-            ellipseTile<Op>(*job.src, *job.dst, t, job.g, *job.runs);
+            runsTile<Op, false>(*job.src, *job.dst, t, job.g, *job.runs);
         }
     }
 }
@@ -314,10 +333,14 @@ void runTiles(const TileJob& job, int from, int to) {
 void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dilate,
                     const std::vector<RowRun>& runs) {
     TileJob job{&src, &dst, Geometry{k, src.channels(), src.rows, src.cols}, shape, dilate, &runs,
-                0, 0, 0};
+                false, 0, 0, 0};
+    // The smallest crosses and ellipses are cheapest read pixel by pixel: building levels or
+    // column passes for runs of at most five pixels costs more than it saves.
+    job.direct = shape != cv::MORPH_RECT && k <= kDirectMaxSize;
     // Tiles small enough that a tile's scratch stays in the core's own cache.
-    job.tileRows = shape == cv::MORPH_ELLIPSE ? 64 : 128;
-    job.tileCols = shape == cv::MORPH_ELLIPSE ? 256 : 512;
+    const bool levelsPerRow = shape == cv::MORPH_ELLIPSE && !job.direct;
+    job.tileRows = levelsPerRow ? 64 : 128;
+    job.tileCols = levelsPerRow ? 256 : 512;
     job.tilesAcross = (src.cols + job.tileCols - 1) / job.tileCols;
     const int tilesDown = (src.rows + job.tileRows - 1) / job.tileRows;
     cv::parallel_for_(cv::Range(0, tilesDown * job.tilesAcross),
@@ -356,10 +379,8 @@ void applyMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation, int k
         cachedSize = kernelSize;
         cachedShape = shape;
     }
-    // The library is as fast or faster for the identity and for the smallest crosses and
-    // ellipses (measured with bench/pipeline_bench): the fastest exact path for each setting wins.
-    const bool libraryIsFaster = kernelSize == 0 || (shape != cv::MORPH_RECT && kernelSize <= 2);
-    if (libraryIsFaster || !runsUsable || src.empty()) {
+    // Size 0 is a copy, which the library does as fast as anything.
+    if (kernelSize == 0 || !runsUsable || src.empty()) {
         libraryMorphology(src, dst, morphOperation, element);
         return;
     }

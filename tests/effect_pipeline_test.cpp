@@ -34,9 +34,7 @@ TEST(EffectPipeline, PassEqualsLiteralPass) {
         tonemorph::computeEffect(src, tone, effect, s);
         cv::Mat literalTone;
         cv::Mat literalEffect;
-        reference::literalTone(src, literalTone, s.contrastValue, s.brightnessValue);
-        reference::libraryMorphology(literalTone, literalEffect, s.morphOperation, s.kernelSize,
-                                     s.kernelShape);
+        reference::literalPass(src, literalTone, literalEffect, s);
         EXPECT_EQ(cv::norm(tone, literalTone, cv::NORM_INF), 0);
         EXPECT_EQ(cv::norm(effect, literalEffect, cv::NORM_INF), 0)
             << s.morphOperation << " " << s.kernelSize << " " << s.kernelShape << " "

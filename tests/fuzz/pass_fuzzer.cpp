@@ -61,9 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tonemorph::computeEffect(src, tone, effect, settings);
     cv::Mat literalTone;
     cv::Mat literalEffect;
-    reference::literalTone(src, literalTone, settings.contrastValue, settings.brightnessValue);
-    reference::libraryMorphology(literalTone, literalEffect, settings.morphOperation,
-                                 settings.kernelSize, settings.kernelShape);
+    reference::literalPass(src, literalTone, literalEffect, settings);
     if (cv::norm(tone, literalTone, cv::NORM_INF) != 0 ||
         cv::norm(effect, literalEffect, cv::NORM_INF) != 0) {
         std::fprintf(stderr, "mismatch: %dx%d frame %d, operation %d, size %d, shape %d, contrast %d, brightness %d\n",

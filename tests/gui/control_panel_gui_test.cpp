@@ -37,9 +37,7 @@ protected:
     cv::Mat expectedEffect() const {
         cv::Mat tone;
         cv::Mat effect;
-        reference::literalTone(source_, tone, settings_.contrastValue, settings_.brightnessValue);
-        reference::libraryMorphology(tone, effect, settings_.morphOperation, settings_.kernelSize,
-                                     settings_.kernelShape);
+        reference::literalPass(source_, tone, effect, settings_);
         return effect;
     }
 

@@ -70,4 +70,11 @@ void bruteForceMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation, 
     dst = out;
 }
 
+void literalPass(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect,
+                 const tonemorph::EffectSettings& settings) {
+    literalTone(src, tone, settings.contrastValue, settings.brightnessValue);
+    libraryMorphology(tone, effect, settings.morphOperation, settings.kernelSize,
+                      settings.kernelShape);
+}
+
 }  // namespace reference

@@ -16,7 +16,8 @@ uchar toneValue(int source, int contrastValue, int brightnessValue);
 // toneValue for all 256 source values at one setting pair.
 ToneTable buildToneTable(int contrastValue, int brightnessValue);
 
-// Writes the tone-adjusted src into dst (8-bit, any channel count), giving dst src's size and type.
+// Writes the tone-adjusted src into dst (8-bit, any channel count), giving dst src's size and type:
+// a lookup in buildToneTable's table, 64 bytes per step on processors with AVX-512 VBMI.
 void applyTone(const cv::Mat& src, cv::Mat& dst, int contrastValue, int brightnessValue);
 
 }  // namespace tonemorph

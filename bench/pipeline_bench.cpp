@@ -14,11 +14,11 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "alloc_counter.h"
 #include "core/effect_pipeline.h"
 #include "core/morphology.h"
 #include "core/tone_stage.h"
 #include "reference/literal_pass.h"
+#include "support/alloc_counter.h"
 
 namespace {
 

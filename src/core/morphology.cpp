@@ -343,8 +343,10 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     job.tileCols = levelsPerRow ? 256 : 512;
     job.tilesAcross = (src.cols + job.tileCols - 1) / job.tileCols;
     const int tilesDown = (src.rows + job.tileRows - 1) / job.tileRows;
+    // One captured reference keeps the body small enough for std::function to hold without
+    // allocating on every pass.
     cv::parallel_for_(cv::Range(0, tilesDown * job.tilesAcross),
-                      [&](const cv::Range& range) { runTiles(job, range.start, range.end); });
+                      [&job](const cv::Range& range) { runTiles(job, range.start, range.end); });
 }
 
 void libraryMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation,

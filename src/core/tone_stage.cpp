@@ -64,10 +64,18 @@ void applyTone(const cv::Mat& src, cv::Mat& dst, int contrastValue, int brightne
         cv::LUT(src, lut, dst);
         return;
     }
-    const int rowBytes = src.cols * static_cast<int>(src.elemSize());
-    cv::parallel_for_(cv::Range(0, src.rows), [&](const cv::Range& rows) {
+    struct Job {
+        const cv::Mat& src;
+        cv::Mat& dst;
+        const uchar* table;
+        int rowBytes;
+    };
+    const Job job{src, dst, table.data(), src.cols * static_cast<int>(src.elemSize())};
+    // One captured reference keeps the body small enough for std::function to hold without
+    // allocating on every pass.
+    cv::parallel_for_(cv::Range(0, src.rows), [&job](const cv::Range& rows) {
         for (int y = rows.start; y < rows.end; ++y) {
-            lookupRow(src.ptr<uchar>(y), dst.ptr<uchar>(y), rowBytes, table.data());
+            lookupRow(job.src.ptr<uchar>(y), job.dst.ptr<uchar>(y), job.rowBytes, job.table);
         }
     });
 }

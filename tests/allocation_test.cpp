@@ -1,0 +1,33 @@
+// Whole passes must not touch the heap once the picture size is set: scratch is reused, and
+// nothing per pass (a parallel body, an element, a table) may allocate.
+#include <gtest/gtest.h>
+
+#include <opencv2/core.hpp>
+
+#include "core/effect_pipeline.h"
+#include "support/alloc_counter.h"
+
+namespace {
+
+// Ensure repeated passes at every shape and a range of sizes allocate nothing after the first
+// pass at that setting, on a picture large enough to be split across threads.
+TEST(Allocation, PassesAllocateNothingOnceSizesAreSet) {
+    cv::Mat src(900, 1200, CV_8UC3);
+    cv::randu(src, 0, 256);
+    cv::Mat tone;
+    cv::Mat effect;
+    for (int shape = 0; shape <= 2; ++shape) {
+        for (int k : {0, 1, 2, 5, 21}) {
+            for (int operation = 0; operation <= 1; ++operation) {
+                const tonemorph::EffectSettings settings{operation, k, shape, 130, 90};
+                tonemorph::computeEffect(src, tone, effect, settings);
+                const long before = allocationCount();
+                for (int i = 0; i < 5; ++i) tonemorph::computeEffect(src, tone, effect, settings);
+                EXPECT_EQ(allocationCount() - before, 0)
+                    << "shape " << shape << ", size " << k << ", operation " << operation;
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -10,7 +10,10 @@
 namespace {
 
 // Ensure repeated passes at every shape and a range of sizes allocate nothing after the first
-// pass at that setting, on a picture large enough to be split across threads.
+// pass at that setting, on a picture large enough to be split across threads. A fault of ours
+// allocates on every pass; a worker thread of the thread pool that first joins in late (on a
+// busy machine) sets itself up once. So each setting gets up to three rounds of five passes,
+// and one of them must be free of allocations.
 TEST(Allocation, PassesAllocateNothingOnceSizesAreSet) {
     cv::Mat src(900, 1200, CV_8UC3);
     cv::randu(src, 0, 256);
@@ -21,9 +24,14 @@ TEST(Allocation, PassesAllocateNothingOnceSizesAreSet) {
             for (int operation = 0; operation <= 1; ++operation) {
                 const tonemorph::EffectSettings settings{operation, k, shape, 130, 90};
                 tonemorph::computeEffect(src, tone, effect, settings);
-                const long before = allocationCount();
-                for (int i = 0; i < 5; ++i) tonemorph::computeEffect(src, tone, effect, settings);
-                EXPECT_EQ(allocationCount() - before, 0)
+                long allocations = 0;
+                for (int round = 0; round < 3; ++round) {
+                    const long before = allocationCount();
+                    for (int i = 0; i < 5; ++i) tonemorph::computeEffect(src, tone, effect, settings);
+                    allocations = allocationCount() - before;
+                    if (allocations == 0) break;
+                }
+                EXPECT_EQ(allocations, 0)
                     << "shape " << shape << ", size " << k << ", operation " << operation;
             }
         }

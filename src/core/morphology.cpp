@@ -1,6 +1,7 @@
 #include "core/morphology.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -140,30 +141,26 @@ TONEMORPH_INLINE int verticalDoubling(uchar* buf, size_t stride, int count, int 
     return span;
 }
 
-// Per-worker scratch, kept between passes so a pass allocates nothing once sizes settle.
-std::vector<uchar>& scratch(int which) {
-    thread_local std::vector<uchar> buffers[2];
-    return buffers[which];
-}
-uchar* scratchOf(int which, size_t bytes) {
-    std::vector<uchar>& buffer = scratch(which);
-    if (buffer.size() < bytes) buffer.resize(bytes);
-    return buffer.data();
-}
+// Scratch for one stripe of tiles: row levels, and for rectangle and cross the column buffer.
+struct Scratch {
+    uchar* levels;
+    uchar* columns;
+};
 
 // Rectangle and cross both end in a running extreme down each column of the tile: for the
 // rectangle, of every row's running extreme along the row (the element is separable); for the
 // cross, of the source itself, which then meets a horizontal line of the source.
 template <class Op, bool kCross>
-TONEMORPH_INLINE void lineTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g) {
+TONEMORPH_INLINE void lineTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g,
+                               const Scratch& scratch) {
     const int length = 2 * g.k + 1;
     const RowRun full{-g.k, length};
     const int n = (t.c1 - t.c0) * g.channels;
     const int levelCount = floorLog2(length) + 1;
     const int levelStride = (t.c1 - t.c0 + 2 * g.k) * g.channels;
     const int count = t.r1 - t.r0 + 2 * g.k;
-    uchar* levels = scratchOf(0, static_cast<size_t>(levelCount * levelStride));
-    uchar* buf = scratchOf(1, static_cast<size_t>(count) * static_cast<size_t>(n));
+    uchar* levels = scratch.levels;
+    uchar* buf = scratch.columns;
     for (int j = 0; j < count; ++j) {
         const int y = t.r0 - g.k + j;
         uchar* row = buf + static_cast<size_t>(j) * static_cast<size_t>(n);
@@ -227,14 +224,14 @@ TONEMORPH_INLINE void combineSpans(uchar* __restrict out, const uchar* const* fi
 // copy itself, which skips building levels where runs are at most a few pixels long.
 template <class Op, bool kDirect>
 TONEMORPH_INLINE void runsTile(const cv::Mat& src, cv::Mat& dst, const Tile& t, const Geometry& g,
-                               const std::vector<RowRun>& runs) {
+                               const std::vector<RowRun>& runs, const Scratch& scratch) {
     const int n = (t.c1 - t.c0) * g.channels;
     const int levelCount = kDirect ? 1 : floorLog2(2 * g.k + 1) + 1;
     const int levelStride = (t.c1 - t.c0 + 2 * g.k) * g.channels;
     const int rowBytes = levelCount * levelStride;
     const int first = std::max(0, t.r0 - g.k);
     const int last = std::min(g.rows, t.r1 + g.k);
-    uchar* levels = scratchOf(0, static_cast<size_t>(last - first) * static_cast<size_t>(rowBytes));
+    uchar* levels = scratch.levels;
     for (int y = first; y < last; ++y) {
         rowLevels<Op>(src, y, t, g, levelCount,
                       levels + static_cast<size_t>(y - first) * static_cast<size_t>(rowBytes),
@@ -298,55 +295,87 @@ struct TileJob {
     int tileRows;
     int tileCols;
     int tilesAcross;
+    int tiles;
+    int stripes;
+    std::vector<uchar>* buffers;  // two per stripe: levels, columns
 };
 
 template <class Op>
-TONEMORPH_INLINE void runTilesFor(const TileJob& job, int from, int to) {
-    for (int i = from; i < to; ++i) {
-        const int r0 = (i / job.tilesAcross) * job.tileRows;
-        const int c0 = (i % job.tilesAcross) * job.tileCols;
-        const Tile t{r0, std::min(job.g.rows, r0 + job.tileRows), c0,
-                     std::min(job.g.cols, c0 + job.tileCols)};
-        if (job.direct) {
-            runsTile<Op, true>(*job.src, *job.dst, t, job.g, *job.runs);
-        } else if (job.shape == cv::MORPH_RECT) {
-            lineTile<Op, false>(*job.src, *job.dst, t, job.g);
-        } else if (job.shape == cv::MORPH_CROSS) {
-            lineTile<Op, true>(*job.src, *job.dst, t, job.g);
-        } else {
-            runsTile<Op, false>(*job.src, *job.dst, t, job.g, *job.runs);
+TONEMORPH_INLINE void runStripesFor(const TileJob& job, int from, int to) {
+    for (int stripe = from; stripe < to; ++stripe) {
+        const Scratch scratch{job.buffers[2 * stripe].data(), job.buffers[2 * stripe + 1].data()};
+        const int firstTile = static_cast<int>(static_cast<int64_t>(stripe) * job.tiles / job.stripes);
+        const int endTile = static_cast<int>(static_cast<int64_t>(stripe + 1) * job.tiles / job.stripes);
+        for (int i = firstTile; i < endTile; ++i) {
+            const int r0 = (i / job.tilesAcross) * job.tileRows;
+            const int c0 = (i % job.tilesAcross) * job.tileCols;
+            const Tile t{r0, std::min(job.g.rows, r0 + job.tileRows), c0,
+                         std::min(job.g.cols, c0 + job.tileCols)};
+            if (job.direct) {
+                runsTile<Op, true>(*job.src, *job.dst, t, job.g, *job.runs, scratch);
+            } else if (job.shape == cv::MORPH_RECT) {
+                lineTile<Op, false>(*job.src, *job.dst, t, job.g, scratch);
+            } else if (job.shape == cv::MORPH_CROSS) {
+                lineTile<Op, true>(*job.src, *job.dst, t, job.g, scratch);
+            } else {
+                runsTile<Op, false>(*job.src, *job.dst, t, job.g, *job.runs, scratch);
+            }
         }
     }
 }
 
 // One body, compiled for AVX-512, AVX2 and the baseline; the loader picks the best the processor
-// runs.
+// runs. Other architectures get their compiler's baseline.
+#if defined(__x86_64__)
 __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-void runTiles(const TileJob& job, int from, int to) {
+#endif
+void runStripes(const TileJob& job, int from, int to) {
     if (job.dilate) {
-        runTilesFor<MaxOp>(job, from, to);
+        runStripesFor<MaxOp>(job, from, to);
     } else {
-        runTilesFor<MinOp>(job, from, to);
+        runStripesFor<MinOp>(job, from, to);
     }
 }
 
 void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dilate,
                     const std::vector<RowRun>& runs) {
     TileJob job{&src, &dst, Geometry{k, src.channels(), src.rows, src.cols}, shape, dilate, &runs,
-                false, 0, 0, 0};
+                false, 0, 0, 0, 0, 0, nullptr};
     // The smallest crosses and ellipses are cheapest read pixel by pixel: building levels or
     // column passes for runs of at most five pixels costs more than it saves.
     job.direct = shape != cv::MORPH_RECT && k <= kDirectMaxSize;
     // Tiles small enough that a tile's scratch stays in the core's own cache.
-    const bool levelsPerRow = shape == cv::MORPH_ELLIPSE && !job.direct;
+    const bool runsPerRow = shape == cv::MORPH_ELLIPSE || job.direct;
+    const bool levelsPerRow = runsPerRow && !job.direct;
     job.tileRows = levelsPerRow ? 64 : 128;
     job.tileCols = levelsPerRow ? 256 : 512;
     job.tilesAcross = (src.cols + job.tileCols - 1) / job.tileCols;
-    const int tilesDown = (src.rows + job.tileRows - 1) / job.tileRows;
+    job.tiles = job.tilesAcross * ((src.rows + job.tileRows - 1) / job.tileRows);
+    // Scratch belongs to stripes of tiles, not to threads: it is all sized here, before the
+    // threads start, so once the picture size and settings are set no pass allocates, whichever
+    // threads happen to run the stripes.
+    job.stripes = std::min(job.tiles, 4 * std::max(1, cv::getNumThreads()));
+    const int tileRows = std::min(job.tileRows, src.rows);
+    const int tileBytes = std::min(job.tileCols, src.cols) * src.channels();
+    const int levelStride = (std::min(job.tileCols, src.cols) + 2 * k) * src.channels();
+    const int levelCount = job.direct ? 1 : floorLog2(2 * k + 1) + 1;
+    const size_t levelBytes = static_cast<size_t>(runsPerRow ? tileRows + 2 * k : 1) *
+                              static_cast<size_t>(levelCount) * static_cast<size_t>(levelStride);
+    const size_t columnBytes =
+        runsPerRow ? 1 : static_cast<size_t>(tileRows + 2 * k) * static_cast<size_t>(tileBytes);
+    thread_local std::vector<std::vector<uchar>> buffers;
+    if (buffers.size() < static_cast<size_t>(2 * job.stripes)) buffers.resize(static_cast<size_t>(2 * job.stripes));
+    for (int stripe = 0; stripe < job.stripes; ++stripe) {
+        auto& levels = buffers[static_cast<size_t>(2 * stripe)];
+        auto& columns = buffers[static_cast<size_t>(2 * stripe + 1)];
+        if (levels.size() < levelBytes) levels.resize(levelBytes);
+        if (columns.size() < columnBytes) columns.resize(columnBytes);
+    }
+    job.buffers = buffers.data();
     // One captured reference keeps the body small enough for std::function to hold without
     // allocating on every pass.
-    cv::parallel_for_(cv::Range(0, tilesDown * job.tilesAcross),
-                      [&job](const cv::Range& range) { runTiles(job, range.start, range.end); });
+    cv::parallel_for_(cv::Range(0, job.stripes),
+                      [&job](const cv::Range& range) { runStripes(job, range.start, range.end); });
 }
 
 void libraryMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation,

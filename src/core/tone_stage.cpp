@@ -1,13 +1,16 @@
 #include "core/tone_stage.h"
 
-#include <immintrin.h>
-
 #include <opencv2/core.hpp>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace tonemorph {
 
 namespace {
 
+#if defined(__x86_64__)
 // 64 table lookups per step: two 128-entry byte permutes cover the table's halves and the top
 // bit of each index picks between them. Processors with AVX-512 VBMI only.
 __attribute__((target("avx512f,avx512bw,avx512vbmi")))
@@ -31,6 +34,12 @@ bool hasByteShuffles() {
                                   __builtin_cpu_supports("avx512vbmi");
     return supported;
 }
+#else
+void lookupRow(const uchar* src, uchar* dst, int n, const uchar* table) {
+    for (int i = 0; i < n; ++i) dst[i] = table[src[i]];
+}
+bool hasByteShuffles() { return false; }
+#endif
 
 }  // namespace
 

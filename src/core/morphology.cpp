@@ -354,7 +354,7 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     // Scratch belongs to stripes of tiles, not to threads: it is all sized here, before the
     // threads start, so once the picture size and settings are set no pass allocates, whichever
     // threads happen to run the stripes.
-    job.stripes = std::min(job.tiles, 4 * std::max(1, cv::getNumThreads()));
+    job.stripes = std::min(job.tiles, 2 * std::max(1, cv::getNumThreads()));
     const int tileRows = std::min(job.tileRows, src.rows);
     const int tileBytes = std::min(job.tileCols, src.cols) * src.channels();
     const int levelStride = (std::min(job.tileCols, src.cols) + 2 * k) * src.channels();

@@ -2,6 +2,7 @@
 // Memory must level off, and the program must still answer q.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "gui/tool_fixture.h"
@@ -19,15 +20,17 @@ protected:
         gui::xdotool(display_.name(), command);
     }
 
-    // Waits until the render count stops moving; returns it.
+    // Waits (up to two minutes) until the render count has not moved for two seconds; returns it.
     int settledRenders() {
         int last = -1;
+        auto since = std::chrono::steady_clock::now();
         gui::waitUntil(120.0, [&] {
             const int now = effectRenders();
-            const bool still = now == last;
-            last = now;
-            if (!still) std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            return still;
+            if (now != last) {
+                last = now;
+                since = std::chrono::steady_clock::now();
+            }
+            return std::chrono::steady_clock::now() - since > std::chrono::seconds(2);
         });
         return last;
     }

@@ -4,5 +4,10 @@
 
 #include <string>
 
-// Empty when windows can be opened; otherwise one line saying what is missing.
+// Empty when windows can be opened; otherwise one line saying what is missing. On success the
+// check keeps its own connection open: an X server that resets (or terminates) when its last
+// client leaves must not do so between this check and the toolkit's own connection.
 std::string displayProblem();
+
+// Closes the check's connection; call once the toolkit has connected (after the first window).
+void releaseDisplayCheck();

@@ -13,6 +13,7 @@
 #include "control_panel.h"
 #include "display_check.h"
 #include "effect_render.h"
+#include "text_locale.h"
 #include "window_names.h"
 
 namespace {
@@ -67,7 +68,9 @@ int main() {
         appState.effectImage = cv::Mat::zeros(appState.srcImage.size(), appState.srcImage.type());
         appState.toneImage = cv::Mat::zeros(appState.srcImage.size(), appState.srcImage.type());
 
+        useUtf8CharacterType();
         openWindow(panelWindow, cv::WINDOW_NORMAL);
+        releaseDisplayCheck();  // the toolkit holds its own connection now
         openWindow(sourceWindow, cv::WINDOW_AUTOSIZE);
         cv::imshow(sourceWindow.id, appState.srcImage);
         openWindow(effectWindow, cv::WINDOW_AUTOSIZE);

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,26 +41,36 @@ void stopProcess(pid_t pid) {
     }
 }
 
+void silenceStandardStreams() {
+    const int devNull = ::open("/dev/null", O_RDWR);
+    ::dup2(devNull, STDIN_FILENO);
+    ::dup2(devNull, STDOUT_FILENO);
+    ::dup2(devNull, STDERR_FILENO);
+}
+
 // Windows come and go under the program's control; a request about one that just vanished is
 // an answer ("gone"), not a reason to end the test process.
 int ignoreXError(Display*, XErrorEvent*) { return 0; }
 
 }  // namespace
 
-VirtualDisplay::VirtualDisplay() {
+VirtualDisplay::VirtualDisplay(const DisplayOptions& options) {
     XSetErrorHandler(ignoreXError);
     int fds[2];
     if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
     serverPid_ = ::fork();
     if (serverPid_ == 0) {
         ::close(fds[0]);
-        const int devNull = ::open("/dev/null", O_RDWR);
-        ::dup2(devNull, STDIN_FILENO);
-        ::dup2(devNull, STDOUT_FILENO);
-        ::dup2(devNull, STDERR_FILENO);
+        silenceStandardStreams();
         const std::string fd = std::to_string(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "2560x1600x24",
-                 "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+        const std::string screen = std::to_string(options.screen.width) + "x" +
+                                   std::to_string(options.screen.height) + "x24";
+        std::vector<const char*> arguments{"Xvfb", "-displayfd", fd.c_str(), "-screen", "0",
+                                           screen.c_str(), "-nolisten", "tcp"};
+        if (options.life == ServerLife::kPersistent) arguments.push_back("-noreset");
+        if (options.life == ServerLife::kEndsWhenIdle) arguments.push_back("-terminate");
+        arguments.push_back(nullptr);
+        ::execvp("Xvfb", const_cast<char* const*>(arguments.data()));
         ::_exit(127);
     }
     ::close(fds[1]);
@@ -73,13 +84,46 @@ VirtualDisplay::VirtualDisplay() {
         throw std::runtime_error("Xvfb did not start (is it installed?)");
     }
     name_ = ":" + number;
+    if (options.windowManager) {
+        windowManagerPid_ = ::fork();
+        if (windowManagerPid_ == 0) {
+            silenceStandardStreams();
+            ::setenv("DISPLAY", name_.c_str(), 1);
+            ::execlp("openbox", "openbox", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+    }
+    if (options.life != ServerLife::kPersistent) return;
     connection_ = XOpenDisplay(name_.c_str());
     if (connection_ == nullptr) throw std::runtime_error("cannot connect to " + name_);
+    if (options.windowManager && !waitUntil(10.0, [&] { return windowManagerRunning(connection_); })) {
+        throw std::runtime_error("openbox did not start (is it installed?)");
+    }
 }
 
 VirtualDisplay::~VirtualDisplay() {
     if (connection_ != nullptr) XCloseDisplay(connection_);
+    stopProcess(windowManagerPid_);
     stopProcess(serverPid_);
+}
+
+bool VirtualDisplay::running() {
+    if (serverPid_ > 0 && reap(serverPid_, false).has_value()) serverPid_ = -1;
+    return serverPid_ > 0;
+}
+
+bool windowManagerRunning(Display* display) {
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    const bool found = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
+                                          XA_WINDOW, &type, &format, &items, &after, &data) == Success &&
+                       items == 1;
+    if (data != nullptr) XFree(data);
+    return found;
 }
 
 ScratchDir::ScratchDir() {
@@ -119,6 +163,9 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& display,
                 ::close(STDOUT_FILENO);
             }
         }
+        // Signal deaths are part of some tests: no core files.
+        const rlimit noCore{0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
         // A test's own SIGPIPE setting must not leak into the program.
         ::signal(SIGPIPE, SIG_DFL);
         if (display.empty()) {
@@ -230,6 +277,20 @@ std::vector<Window> windowsTitled(Display* display, const std::string& title) {
     }
     if (children != nullptr) XFree(children);
     return found;
+}
+
+std::string legacyTitle(Display* display, Window window) {
+    XTextProperty property{};
+    if (!XGetWMName(display, window, &property)) return {};
+    char** list = nullptr;
+    int count = 0;
+    std::string title;
+    if (Xutf8TextPropertyToTextList(display, &property, &list, &count) == Success && count > 0) {
+        title = list[0];
+    }
+    if (list != nullptr) XFreeStringList(list);
+    XFree(property.value);
+    return title;
 }
 
 bool isViewable(Display* display, Window window) {

@@ -15,19 +15,35 @@
 
 namespace gui {
 
-// A private Xvfb on a free display number, for one test.
+// What an X server does when its last client leaves.
+enum class ServerLife {
+    kPersistent,      // keeps going (-noreset)
+    kResetsWhenIdle,  // resets itself, as a plain `Xvfb :N` does
+    kEndsWhenIdle,    // terminates (-terminate)
+};
+
+struct DisplayOptions {
+    cv::Size screen{2560, 1600};
+    ServerLife life = ServerLife::kPersistent;
+    bool windowManager = false;  // run openbox, a real window manager, on it
+};
+
+// A private Xvfb on a free display number, for one test. With kPersistent the test holds a
+// connection for its whole life; otherwise it holds none, so the server's idle behaviour shows.
 class VirtualDisplay {
 public:
-    VirtualDisplay();
+    explicit VirtualDisplay(const DisplayOptions& options = {});
     ~VirtualDisplay();
     VirtualDisplay(const VirtualDisplay&) = delete;
     VirtualDisplay& operator=(const VirtualDisplay&) = delete;
 
     const std::string& name() const { return name_; }
     Display* connection() const { return connection_; }
+    bool running();
 
 private:
     pid_t serverPid_ = -1;
+    pid_t windowManagerPid_ = -1;
     std::string name_;
     Display* connection_ = nullptr;
 };
@@ -102,10 +118,14 @@ std::string repoFile(const std::string& relative);
 void copyFile(const std::string& from, const std::string& to);
 std::string readFile(const std::string& path);
 
+// The legacy title (WM_NAME) as UTF-8, whatever type it was stored as; needs a UTF-8 LC_CTYPE.
+std::string legacyTitle(Display* display, Window window);
 // Top-level windows whose UTF-8 title is exactly title.
 std::vector<Window> windowsTitled(Display* display, const std::string& title);
 Window waitForWindow(Display* display, const std::string& title, double seconds);
 bool isViewable(Display* display, Window window);
+// Whether a window manager has announced itself on the display.
+bool windowManagerRunning(Display* display);
 cv::Size windowSize(Display* display, Window window);
 void moveWindow(Display* display, Window window, int x, int y);
 // What the user sees of a window (it must not be covered), as 8-bit BGR.

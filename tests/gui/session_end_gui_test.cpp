@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 
 #include "gui/tool_fixture.h"
 
@@ -63,14 +64,20 @@ TEST_F(SessionEnd, CtrlCEndsPromptlyAndRestoresColours) {
     expectColouredThenRestored(run, "q键，退出程序");
 }
 
-// Ensure SIGTERM while the key loop runs ends the program promptly with the colours restored.
-TEST_F(SessionEnd, TerminateEndsPromptlyAndRestoresColours) {
+// Ensure every signal that ends the program, whether sent from outside (kill, a resource limit)
+// or raised by a fault, restores the colours first and still ends it with that very signal.
+TEST_F(SessionEnd, FatalSignalsRestoreColoursAndKeepTheirStatus) {
     putPicture("sample/1.jpg");
-    gui::ProgramRun& run = launch(gui::Output::kTerminal);
-    EXPECT_TRUE(gui::waitUntil(10.0, [&] { return run.terminal().find("q键") != std::string::npos; }));
-    run.signal(SIGTERM);
-    EXPECT_EQ(run.waitExit(10.0), 128 + SIGTERM);
-    expectColouredThenRestored(run, "q键，退出程序");
+    for (const int signalNumber : {SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGXFSZ, SIGABRT, SIGSEGV,
+                                   SIGBUS, SIGFPE, SIGILL, SIGALRM, SIGUSR1}) {
+        SCOPED_TRACE(strsignal(signalNumber));
+        gui::ProgramRun& run = launch(gui::Output::kTerminal);
+        EXPECT_TRUE(gui::waitUntil(10.0, [&] { return run.terminal().find("q键") != std::string::npos; }));
+        run.signal(signalNumber);
+        EXPECT_EQ(run.waitExit(10.0), 128 + signalNumber);
+        expectColouredThenRestored(run, "q键，退出程序");
+        EXPECT_TRUE(gui::waitUntil(5.0, [&] { return gui::windowsTitled(x(), gui::kSourceTitle).empty(); }));
+    }
 }
 
 // Ensure a standard output whose reader has gone (tonemorph | head -1) or that is closed

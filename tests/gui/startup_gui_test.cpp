@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <clocale>
 #include <fstream>
+#include <utility>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -102,20 +104,30 @@ TEST_F(Startup, GreyAndPalettePicturesLoadAndShow) {
     }
 }
 
-// Ensure that without a reachable display the program says so on stderr and exits with 1 instead
-// of letting the toolkit abort it.
-TEST_F(Startup, NoDisplayIsReportedNotAborted) {
+// Ensure both the UTF-8 title (_NET_WM_NAME) and the legacy one (WM_NAME) read exactly 【滑条】,
+// 【原始图】 and 【效果图】 whatever locale the program runs under (those installed here).
+TEST_F(Startup, TitlesAreExactInEveryLocale) {
     putPicture("sample/1.jpg");
-    {
-        gui::ProgramRun run(dir_.path(), "");
-        EXPECT_EQ(run.waitExit(10.0), 1);
-        EXPECT_NE(run.err().find("DISPLAY"), std::string::npos) << run.err();
-        EXPECT_EQ(run.out(), "");
-    }
-    {
-        gui::ProgramRun run(dir_.path(), ":4999");
-        EXPECT_EQ(run.waitExit(10.0), 1);
-        EXPECT_NE(run.err().find(":4999"), std::string::npos) << run.err();
+    // Decoding a legacy title needs a UTF-8 character type on the test's side.
+    ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+    for (const std::string locale : {"C", "POSIX", "C.UTF-8", "zh_CN.UTF-8", "zh_CN.GB18030"}) {
+        const locale_t probe = newlocale(LC_ALL_MASK, locale.c_str(), static_cast<locale_t>(nullptr));
+        if (probe == static_cast<locale_t>(nullptr)) continue;  // not installed here
+        freelocale(probe);
+        SCOPED_TRACE(locale);
+        const gui::ToolWindows windows = start({"LANG=" + locale, "LC_ALL=" + locale});
+        ASSERT_TRUE(windows.complete());
+        const std::pair<Window, const std::string*> titled[] = {
+            {windows.panel, &gui::kPanelTitle}, {windows.source, &gui::kSourceTitle},
+            {windows.effect, &gui::kEffectTitle}};
+        for (const auto& [window, title] : titled) {
+            EXPECT_EQ(gui::legacyTitle(x(), window), *title);
+            EXPECT_EQ(gui::windowsTitled(x(), *title).size(), 1u) << *title;
+        }
+        pressKey(windows.effect, "q");
+        EXPECT_EQ(run_->waitExit(10.0), 0);
+        EXPECT_EQ(run_->err(), "");
+        EXPECT_TRUE(gui::waitUntil(5.0, [&] { return gui::windowsTitled(x(), gui::kSourceTitle).empty(); }));
     }
 }
 

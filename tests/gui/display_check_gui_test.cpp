@@ -1,0 +1,82 @@
+// The display check before any window: a missing display is reported instead of letting the
+// toolkit abort, and a live display is never disturbed, even by servers that reset or end when
+// their last client leaves (the check's own connection must not be that last client).
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "gui/tool_fixture.h"
+
+namespace {
+
+class DisplayCheck : public ::testing::Test {
+protected:
+    // One start on the display: windows up, banner out, q pressed, status 0, nothing on stderr.
+    // The test connects only while it presses q, so between starts the server is left alone.
+    void startAndQuit(const std::string& display) {
+        gui::ProgramRun run(dir_.path(), display);
+        ASSERT_TRUE(gui::waitUntil(gui::kStartTimeout, [&] { return run.out() == gui::kBanner || !run.running(); }))
+            << "stdout: " << run.out();
+        ASSERT_EQ(run.out(), gui::kBanner) << "stderr: " << run.err();
+        // The test is a client like any other: a server still finishing the reset after the previous
+        // start may refuse it for a moment.
+        Display* connection = nullptr;
+        gui::waitUntil(5.0, [&] { return (connection = XOpenDisplay(display.c_str())) != nullptr; });
+        ASSERT_NE(connection, nullptr);
+        const Window effect = gui::waitForWindow(connection, gui::kEffectTitle, 10.0);
+        const cv::Size size = gui::windowSize(connection, effect);
+        gui::xdotool(display, "mousemove --window " + std::to_string(effect) + " " +
+                                  std::to_string(size.width / 2) + " " +
+                                  std::to_string(size.height / 2) + " key q");
+        XCloseDisplay(connection);
+        EXPECT_EQ(run.waitExit(10.0), 0);
+        EXPECT_EQ(run.err(), "");
+    }
+
+    gui::ScratchDir dir_;
+};
+
+// Ensure that without a reachable display the program says so on stderr and exits with 1 instead
+// of letting the toolkit abort it.
+TEST_F(DisplayCheck, NoDisplayIsReportedNotAborted) {
+    gui::copyFile(gui::repoFile("sample/1.jpg"), dir_.file("1.jpg"));
+    {
+        gui::ProgramRun run(dir_.path(), "");
+        EXPECT_EQ(run.waitExit(10.0), 1);
+        EXPECT_NE(run.err().find("DISPLAY"), std::string::npos) << run.err();
+        EXPECT_EQ(run.out(), "");
+    }
+    {
+        gui::ProgramRun run(dir_.path(), ":4999");
+        EXPECT_EQ(run.waitExit(10.0), 1);
+        EXPECT_NE(run.err().find(":4999"), std::string::npos) << run.err();
+    }
+}
+
+// Ensure 20 starts in a row on a server that resets whenever its last client leaves all come up
+// and end cleanly.
+TEST_F(DisplayCheck, ServerThatResetsWhenIdleStartsEveryTime) {
+    gui::copyFile(gui::repoFile("sample/1.jpg"), dir_.file("1.jpg"));
+    gui::VirtualDisplay display({{1280, 1024}, gui::ServerLife::kResetsWhenIdle, false});
+    for (int start = 0; start < 20; ++start) {
+        SCOPED_TRACE("start " + std::to_string(start + 1));
+        startAndQuit(display.name());
+        if (HasFatalFailure()) return;
+    }
+}
+
+// Ensure the program starts on a server that terminates when its last client leaves: the check
+// must not be that client. Each start needs a server of its own.
+TEST_F(DisplayCheck, ServerThatEndsWhenIdleStartsEveryTime) {
+    gui::copyFile(gui::repoFile("sample/1.jpg"), dir_.file("1.jpg"));
+    for (int start = 0; start < 5; ++start) {
+        SCOPED_TRACE("start " + std::to_string(start + 1));
+        gui::VirtualDisplay display({{1280, 1024}, gui::ServerLife::kEndsWhenIdle, false});
+        startAndQuit(display.name());
+        if (HasFatalFailure()) return;
+        EXPECT_TRUE(gui::waitUntil(5.0, [&] { return !display.running(); }))
+            << "the server did not end with its last client";
+    }
+}
+
+}  // namespace

@@ -11,16 +11,40 @@
 namespace {
 
 xcb_connection_t* heldConnection = nullptr;
+bool managed = false;
+
+// Whether a window manager announces itself on the root window of the chosen screen.
+bool hasWindowManager(xcb_connection_t* connection, int screenNumber) {
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
+    if (screens.rem == 0) return false;
+    static const char kName[] = "_NET_SUPPORTING_WM_CHECK";
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 1, sizeof kName - 1, kName), nullptr);
+    if (atom == nullptr) return false;
+    const xcb_atom_t check = atom->atom;
+    std::free(atom);
+    if (check == XCB_ATOM_NONE) return false;
+    xcb_get_property_reply_t* property = xcb_get_property_reply(
+        connection,
+        xcb_get_property(connection, 0, screens.data->root, check, XCB_ATOM_WINDOW, 0, 1),
+        nullptr);
+    const bool found = property != nullptr && xcb_get_property_value_length(property) == 4;
+    std::free(property);
+    return found;
+}
 
 // A connection that got through the handshake and answers a round trip. xcb, unlike Xlib, never
 // ends the process when the server drops the connection.
 xcb_connection_t* connectAndPing(const char* display) {
-    xcb_connection_t* connection = xcb_connect(display, nullptr);
+    int screen = 0;
+    xcb_connection_t* connection = xcb_connect(display, &screen);
     if (xcb_connection_has_error(connection) == 0) {
         xcb_get_input_focus_reply_t* reply =
             xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
         if (reply != nullptr) {
             std::free(reply);
+            managed = hasWindowManager(connection, screen);
             return connection;
         }
     }
@@ -51,6 +75,8 @@ std::string displayProblem() {
     return std::string("no display: cannot connect to the X display \"") + display +
            "\", so no window can be opened";
 }
+
+bool windowManagerRunning() { return managed; }
 
 void releaseDisplayCheck() {
     if (heldConnection == nullptr) return;

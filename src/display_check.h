@@ -9,5 +9,8 @@
 // client leaves must not do so between this check and the toolkit's own connection.
 std::string displayProblem();
 
+// Whether the display had a window manager when it was checked.
+bool windowManagerRunning();
+
 // Closes the check's connection; call once the toolkit has connected (after the first window).
 void releaseDisplayCheck();

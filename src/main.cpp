@@ -13,7 +13,9 @@
 #include "control_panel.h"
 #include "display_check.h"
 #include "effect_render.h"
+#include "picture_shortcuts.h"
 #include "text_locale.h"
+#include "window_arrangement.h"
 #include "window_names.h"
 
 namespace {
@@ -69,13 +71,17 @@ int main() {
         appState.toneImage = cv::Mat::zeros(appState.srcImage.size(), appState.srcImage.type());
 
         useUtf8CharacterType();
-        openWindow(panelWindow, cv::WINDOW_NORMAL);
+        // No toolbar or status bar: each window hugs its content.
+        openWindow(panelWindow, cv::WINDOW_NORMAL | cv::WINDOW_GUI_NORMAL);
         releaseDisplayCheck();  // the toolkit holds its own connection now
-        openWindow(sourceWindow, cv::WINDOW_AUTOSIZE);
+        openWindow(sourceWindow, pictureWindowFlags());
         cv::imshow(sourceWindow.id, appState.srcImage);
-        openWindow(effectWindow, cv::WINDOW_AUTOSIZE);
+        openWindow(effectWindow, pictureWindowFlags());
         renderEffect();
         installControlPanel();
+        arrangeWindows(appState.srcImage.size(), windowManagerRunning());
+        addPictureShortcuts(sourceWindow, appState.srcImage);
+        addPictureShortcuts(effectWindow, appState.effectImage);
 
         std::cout << std::endl << std::endl;
         std::cout << kBannerRunning << kBannerQuit;

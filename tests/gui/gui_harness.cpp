@@ -249,34 +249,85 @@ std::string readFile(const std::string& path) {
     return content.str();
 }
 
-std::vector<Window> windowsTitled(Display* display, const std::string& title) {
-    const Atom netName = XInternAtom(display, "_NET_WM_NAME", False);
-    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
-    std::vector<Window> found;
+namespace {
+
+// Depth first through the window tree: with a window manager, client windows sit inside frames.
+void collectTitled(Display* display, Window window, Atom netName, Atom utf8, const std::string& title,
+                   std::vector<Window>& found) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, netName, 0, 1024, False, utf8, &type, &format, &items,
+                           &after, &data) == Success &&
+        data != nullptr) {
+        if (std::string(reinterpret_cast<char*>(data), items) == title) found.push_back(window);
+        XFree(data);
+    }
     Window root = 0;
     Window parent = 0;
     Window* children = nullptr;
     unsigned count = 0;
-    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
-        return found;
-    }
-    for (unsigned i = 0; i < count; ++i) {
-        Atom type = 0;
-        int format = 0;
-        unsigned long items = 0;
-        unsigned long after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(display, children[i], netName, 0, 1024, False, utf8, &type, &format,
-                               &items, &after, &data) == Success &&
-            data != nullptr) {
-            if (std::string(reinterpret_cast<char*>(data), items) == title) {
-                found.push_back(children[i]);
-            }
-            XFree(data);
-        }
-    }
+    if (!XQueryTree(display, window, &root, &parent, &children, &count)) return;
+    for (unsigned i = 0; i < count; ++i) collectTitled(display, children[i], netName, utf8, title, found);
     if (children != nullptr) XFree(children);
+}
+
+}  // namespace
+
+std::vector<Window> windowsTitled(Display* display, const std::string& title) {
+    std::vector<Window> found;
+    collectTitled(display, DefaultRootWindow(display), XInternAtom(display, "_NET_WM_NAME", False),
+                  XInternAtom(display, "UTF8_STRING", False), title, found);
     return found;
+}
+
+cv::Rect frameRect(Display* display, Window window) {
+    // Up to the root's child: the window itself, or the frame a window manager put it in.
+    Window top = window;
+    for (;;) {
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, top, &root, &parent, &children, &count)) break;
+        if (children != nullptr) XFree(children);
+        if (parent == root || parent == 0) break;
+        top = parent;
+    }
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(display, top, &attributes);
+    const int border = attributes.border_width;
+    return {attributes.x, attributes.y, attributes.width + 2 * border, attributes.height + 2 * border};
+}
+
+cv::Rect contentRect(Display* display, Window window) {
+    Window child = 0;
+    int x = 0;
+    int y = 0;
+    XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
+    return {cv::Point(x, y), windowSize(display, window)};
+}
+
+cv::Rect usableArea(Display* display) {
+    const Atom workArea = XInternAtom(display, "_NET_WORKAREA", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    cv::Rect area(0, 0, DisplayWidth(display, DefaultScreen(display)),
+                  DisplayHeight(display, DefaultScreen(display)));
+    if (XGetWindowProperty(display, DefaultRootWindow(display), workArea, 0, 4, False, XA_CARDINAL,
+                           &type, &format, &items, &after, &data) == Success &&
+        data != nullptr && items == 4) {
+        const auto* value = reinterpret_cast<const long*>(data);
+        area = cv::Rect(static_cast<int>(value[0]), static_cast<int>(value[1]),
+                        static_cast<int>(value[2]), static_cast<int>(value[3]));
+    }
+    if (data != nullptr) XFree(data);
+    return area;
 }
 
 std::string legacyTitle(Display* display, Window window) {
@@ -364,27 +415,6 @@ ToolWindows waitForToolWindows(Display* display, double seconds) {
         return windows.complete();
     });
     return windows;
-}
-
-void spreadWindows(Display* display, const ToolWindows& windows) {
-    // The panel at the top left, then source and effect below it: the panel stays on screen even
-    // beside a picture larger than the screen.
-    const cv::Size panel = windowSize(display, windows.panel);
-    const cv::Size source = windowSize(display, windows.source);
-    const int sourceY = panel.height + 10;
-    const int effectY = sourceY + source.height + 10;
-    moveWindow(display, windows.panel, 0, 0);
-    moveWindow(display, windows.source, 0, sourceY);
-    moveWindow(display, windows.effect, 0, effectY);
-    // Wait for the moves to land so later screenshots see uncovered windows.
-    waitUntil(5.0, [&] {
-        Window child = 0;
-        int x = 0;
-        int y = 0;
-        XTranslateCoordinates(display, windows.effect, DefaultRootWindow(display), 0, 0, &x, &y,
-                              &child);
-        return y == effectY;
-    });
 }
 
 std::vector<cv::Point> findSliders(const cv::Mat& panelShot) {

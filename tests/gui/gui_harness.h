@@ -120,13 +120,19 @@ std::string readFile(const std::string& path);
 
 // The legacy title (WM_NAME) as UTF-8, whatever type it was stored as; needs a UTF-8 LC_CTYPE.
 std::string legacyTitle(Display* display, Window window);
-// Top-level windows whose UTF-8 title is exactly title.
+// Windows whose UTF-8 title is exactly title, framed by a window manager or not.
 std::vector<Window> windowsTitled(Display* display, const std::string& title);
 Window waitForWindow(Display* display, const std::string& title, double seconds);
 bool isViewable(Display* display, Window window);
 // Whether a window manager has announced itself on the display.
 bool windowManagerRunning(Display* display);
 cv::Size windowSize(Display* display, Window window);
+// Where the window sits on the screen with its frame (a window manager's decorations), and
+// where its content is, both in screen coordinates.
+cv::Rect frameRect(Display* display, Window window);
+cv::Rect contentRect(Display* display, Window window);
+// The usable screen area: the work area a window manager publishes, else the whole screen.
+cv::Rect usableArea(Display* display);
 void moveWindow(Display* display, Window window, int x, int y);
 // What the user sees of a window (it must not be covered), as 8-bit BGR.
 cv::Mat screenshot(Display* display, Window window);
@@ -147,8 +153,6 @@ struct ToolWindows {
 
 // Waits for all three windows to be shown; missing ones stay 0.
 ToolWindows waitForToolWindows(Display* display, double seconds);
-// Without a window manager every window opens at 0,0: lay them out so none covers another.
-void spreadWindows(Display* display, const ToolWindows& windows);
 
 // The five sliders of the panel, top to bottom, as click points on their grooves; empty if the
 // panel does not show five grooves.

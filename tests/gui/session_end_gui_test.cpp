@@ -88,7 +88,6 @@ TEST_F(SessionEnd, BrokenOrClosedOutputDoesNotCrash) {
         SCOPED_TRACE(output == gui::Output::kBrokenPipe ? "broken pipe" : "closed");
         gui::ProgramRun& run = launch(output);
         ASSERT_TRUE(windows_.complete());
-        gui::spreadWindows(x(), windows_);
         pressKey(windows_.effect, "q");
         EXPECT_EQ(run.waitExit(10.0), 0);
         EXPECT_EQ(run.err(), "");

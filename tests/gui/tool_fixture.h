@@ -24,11 +24,14 @@ constexpr int kSliderMaximum[] = {1, 21, 2, 300, 200};
 
 class ToolTest : public ::testing::Test {
 protected:
+    explicit ToolTest(const DisplayOptions& options = {}) : display_(options) {}
+
     void putPicture(const std::string& repoRelative) {
         copyFile(repoFile(repoRelative), dir_.file("1.jpg"));
     }
 
-    // Starts the program and waits until its windows are up, spread out, and the banner is out.
+    // Starts the program and waits until its windows are up and the banner is out (the program
+    // has laid its windows out by then).
     ToolWindows start(const std::vector<std::string>& extraEnv = {}) {
         run_ = std::make_unique<ProgramRun>(dir_.path(), display_.name(), extraEnv);
         windows_ = waitForToolWindows(x(), kStartTimeout);
@@ -36,7 +39,6 @@ protected:
             ADD_FAILURE() << "windows did not appear; stderr: " << run_->err();
             return windows_;
         }
-        spreadWindows(x(), windows_);
         EXPECT_TRUE(waitUntil(kStartTimeout, [&] { return run_->out() == kBanner; }))
             << "stdout: " << run_->out();
         return windows_;

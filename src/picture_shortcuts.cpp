@@ -1,0 +1,86 @@
+#include "picture_shortcuts.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGraphicsView>
+#include <QImage>
+#include <QKeySequence>
+#include <QMessageBox>
+#include <QShortcut>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/highgui/highgui_c.h>
+
+namespace {
+
+void onKeys(QWidget* window, const QKeySequence& keys, const std::function<void()>& action) {
+    QObject::connect(new QShortcut(keys, window), &QShortcut::activated, window, action);
+}
+
+// The window's name without its brackets, for file names: 【效果图】 -> 效果图.
+QString bareTitle(const QWidget* window) {
+    QString title = window->windowTitle();
+    return title.remove(QStringLiteral("【")).remove(QStringLiteral("】"));
+}
+
+void savePicture(QWidget* window, const cv::Mat& picture) {
+    const QString title = QStringLiteral("保存") + window->windowTitle();
+    QString path = QFileDialog::getSaveFileName(
+        window, title, QDir::current().filePath(bareTitle(window) + QStringLiteral(".png")),
+        QStringLiteral("PNG (*.png);;JPEG (*.jpg *.jpeg);;TIFF (*.tif *.tiff);;BMP (*.bmp);;WebP (*.webp)"));
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".png");
+    QString reason;
+    try {
+        if (!cv::imwrite(QFile::encodeName(path).toStdString(), picture)) {
+            reason = QStringLiteral("the file could not be written");
+        }
+    } catch (const cv::Exception& error) {
+        reason = QString::fromStdString(error.err);
+    }
+    if (!reason.isEmpty()) {
+        QMessageBox::warning(window, title, QStringLiteral("无法保存 %1：%2").arg(path, reason));
+    }
+}
+
+void copyPicture(const cv::Mat& picture) {
+    cv::Mat rgb;
+    cv::cvtColor(picture, rgb, cv::COLOR_BGR2RGB);
+    // The clipboard keeps its own copy; rgb goes with this call.
+    QApplication::clipboard()->setImage(
+        QImage(rgb.data, rgb.cols, rgb.rows, static_cast<int>(rgb.step), QImage::Format_RGB888).copy());
+}
+
+}  // namespace
+
+void addPictureShortcuts(const WindowName& name, const cv::Mat& picture) {
+    if (QApplication::instance() == nullptr) return;  // another toolkit keeps its own shortcuts
+    auto* window = static_cast<QWidget*>(cvGetWindowHandle(name.id));
+    QGraphicsView* view = window != nullptr ? window->findChild<QGraphicsView*>() : nullptr;
+    if (view == nullptr) return;
+    // The view's own zoom and pan steps, by the names the toolkit gives them.
+    const auto viewStep = [view](const char* step) {
+        return [view, step] { QMetaObject::invokeMethod(view, step); };
+    };
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Plus), viewStep("ZoomIn"));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Equal), viewStep("ZoomIn"));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Minus), viewStep("ZoomOut"));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Z), viewStep("resetZoom"));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_X), viewStep("imgRegion"));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Left), viewStep("siftWindowOnLeft"));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Right), viewStep("siftWindowOnRight"));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Up), viewStep("siftWindowOnUp"));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Down), viewStep("siftWindowOnDown"));
+    const cv::Mat* shown = &picture;
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_S), [window, shown] { savePicture(window, *shown); });
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_C), [shown] { copyPicture(*shown); });
+}

@@ -1,0 +1,12 @@
+// Keyboard shortcuts of the source and effect windows. The windows have no toolbar (so they hug
+// their pictures), and with it went the toolkit's own shortcuts; these bring them back: zoom and
+// pan through the toolkit's view, and save and copy that take the picture at full resolution,
+// whatever size the window shows it at.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include "window_names.h"
+
+// picture: the image the window shows, read when a shortcut is used (it may change meanwhile).
+void addPictureShortcuts(const WindowName& window, const cv::Mat& picture);

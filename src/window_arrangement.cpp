@@ -1,0 +1,126 @@
+#include "window_arrangement.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QGraphicsView>
+#include <QScreen>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+
+#include <opencv2/highgui.hpp>
+#include <opencv2/highgui/highgui_c.h>
+
+#include "core/window_layout.h"
+#include "window_names.h"
+
+namespace {
+
+// The toolkit's widget behind one of our windows; null when the toolkit is not Qt.
+QWidget* toolkitWindow(const WindowName& window) {
+    if (QApplication::instance() == nullptr) return nullptr;
+    return static_cast<QWidget*>(cvGetWindowHandle(window.id));
+}
+
+void processEvents() { QApplication::processEvents(QEventLoop::AllEvents); }
+
+// The panel shows its sliders and nothing else: no picture area. Every slider gets a groove long
+// enough for a mouse to reach each of its steps, the same length for all so they line up.
+void fitPanelToSliders(QWidget* panel) {
+    if (QGraphicsView* view = panel->findChild<QGraphicsView*>()) view->hide();
+    const QList<QSlider*> sliders = panel->findChildren<QSlider*>();
+    int width = 0;
+    for (QSlider* slider : sliders) {
+        QStyleOptionSlider option;
+        option.initFrom(slider);
+        option.orientation = Qt::Horizontal;
+        const int handle = slider->style()->pixelMetric(QStyle::PM_SliderLength, &option, slider);
+        // One pixel per step, plus the handle, which covers the groove's ends.
+        width = std::max(width, slider->maximum() - slider->minimum() + 1 + handle + 8);
+    }
+    for (QSlider* slider : sliders) slider->setMinimumWidth(width);
+    panel->resize(panel->minimumSizeHint());
+    processEvents();
+}
+
+QMargins frameOf(const QWidget* window) {
+    const QRect outer = window->frameGeometry();
+    const QRect inner = window->geometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
+}
+
+// A window manager frames new windows a moment after they appear; the layout needs the frames.
+void waitForFrames(std::initializer_list<QWidget*> windows) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 1000) {
+        processEvents();
+        if (std::all_of(windows.begin(), windows.end(),
+                        [](QWidget* w) { return !frameOf(w).isNull(); })) {
+            return;
+        }
+        cv::waitKey(5);
+    }
+}
+
+void showAtOneToOne(const WindowName& window) {
+    cv::setWindowProperty(window.id, cv::WND_PROP_AUTOSIZE, cv::WINDOW_AUTOSIZE);
+}
+
+// A scaled picture keeps its aspect when the window is resized, unless the view, rounded to whole
+// pixels, is already too far from it for the toolkit (a 40000x10 picture shown 1300x1).
+void showScaled(const WindowName& window, cv::Size picture, cv::Size view) {
+    cv::resizeWindow(window.id, view.width, view.height);
+    const double ratioX = static_cast<double>(view.width) / picture.width;
+    const double ratioY = static_cast<double>(view.height) / picture.height;
+    const bool keepsRatio = std::abs(ratioX - ratioY) * 100 <= ratioX;
+    cv::setWindowProperty(window.id, cv::WND_PROP_ASPECT_RATIO,
+                          keepsRatio ? cv::WINDOW_KEEPRATIO : cv::WINDOW_FREERATIO);
+}
+
+}  // namespace
+
+int pictureWindowFlags() { return cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL; }
+
+void arrangeWindows(cv::Size picture, bool windowManager) {
+    QWidget* panel = toolkitWindow(panelWindow);
+    QWidget* source = toolkitWindow(sourceWindow);
+    QWidget* effect = toolkitWindow(effectWindow);
+    QScreen* screen = panel != nullptr ? panel->screen() : nullptr;
+    if (source == nullptr || effect == nullptr || screen == nullptr) {
+        showAtOneToOne(sourceWindow);
+        showAtOneToOne(effectWindow);
+        return;
+    }
+    fitPanelToSliders(panel);
+    if (windowManager) waitForFrames({panel, source, effect});
+
+    const QRect area = screen->availableGeometry();
+    const QMargins frame = frameOf(panel);
+    tonemorph::LayoutRequest request;
+    request.area = cv::Rect(area.x(), area.y(), area.width(), area.height());
+    request.frame = {frame.left(), frame.top(), frame.right(), frame.bottom()};
+    request.panel = cv::Size(panel->width(), panel->height());
+    request.picture = picture;
+    tonemorph::WindowLayout layout = tonemorph::layOutWindows(request);
+
+    for (const WindowName* window : {&sourceWindow, &effectWindow}) {
+        if (layout.oneToOne) {
+            showAtOneToOne(*window);
+        } else {
+            showScaled(*window, picture, layout.view);
+        }
+    }
+    processEvents();
+    tonemorph::adjustToPictureWindows(layout, request, cv::Size(source->width(), source->height()));
+    panel->move(layout.panel.x, layout.panel.y);
+    source->move(layout.source.x, layout.source.y);
+    effect->move(layout.effect.x, layout.effect.y);
+    processEvents();
+}

@@ -67,9 +67,13 @@ void addPictureShortcuts(const WindowName& name, const cv::Mat& picture) {
     auto* window = static_cast<QWidget*>(cvGetWindowHandle(name.id));
     QGraphicsView* view = window != nullptr ? window->findChild<QGraphicsView*>() : nullptr;
     if (view == nullptr) return;
-    // The view's own zoom and pan steps, by the names the toolkit gives them.
+    // The view's own zoom and pan steps, by the names the toolkit gives them. Some of them leave
+    // the repaint to the toolbar's status display, which these windows do not have.
     const auto viewStep = [view](const char* step) {
-        return [view, step] { QMetaObject::invokeMethod(view, step); };
+        return [view, step] {
+            QMetaObject::invokeMethod(view, step);
+            view->viewport()->update();
+        };
     };
     onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Plus), viewStep("ZoomIn"));
     onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Equal), viewStep("ZoomIn"));

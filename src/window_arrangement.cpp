@@ -7,11 +7,13 @@
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QThread>
 #include <QWidget>
 
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <utility>
 
 #include <opencv2/highgui.hpp>
 #include <opencv2/highgui/highgui_c.h>
@@ -29,6 +31,16 @@ QWidget* toolkitWindow(const WindowName& window) {
 
 void processEvents() { QApplication::processEvents(QEventLoop::AllEvents); }
 
+// Handles the window system's events for a while (key presses stay queued for the key loop).
+void settle(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        processEvents();
+        QThread::msleep(2);
+    } while (timer.elapsed() < milliseconds);
+}
+
 // The panel shows its sliders and nothing else: no picture area. Every slider gets a groove long
 // enough for a mouse to reach each of its steps, the same length for all so they line up.
 void fitPanelToSliders(QWidget* panel) {
@@ -44,6 +56,8 @@ void fitPanelToSliders(QWidget* panel) {
         width = std::max(width, slider->maximum() - slider->minimum() + 1 + handle + 8);
     }
     for (QSlider* slider : sliders) slider->setMinimumWidth(width);
+    // A little room around the sliders, so no groove ends at the window's edge.
+    panel->setContentsMargins(6, 4, 6, 4);
     panel->resize(panel->minimumSizeHint());
     processEvents();
 }
@@ -65,7 +79,7 @@ void waitForFrames(std::initializer_list<QWidget*> windows) {
                         [](QWidget* w) { return !frameOf(w).isNull(); })) {
             return;
         }
-        cv::waitKey(5);
+        settle(5);
     }
 }
 
@@ -76,12 +90,13 @@ void showAtOneToOne(const WindowName& window) {
 // A scaled picture keeps its aspect when the window is resized, unless the view, rounded to whole
 // pixels, is already too far from it for the toolkit (a 40000x10 picture shown 1300x1).
 void showScaled(const WindowName& window, cv::Size picture, cv::Size view) {
-    cv::resizeWindow(window.id, view.width, view.height);
     const double ratioX = static_cast<double>(view.width) / picture.width;
     const double ratioY = static_cast<double>(view.height) / picture.height;
     const bool keepsRatio = std::abs(ratioX - ratioY) * 100 <= ratioX;
+    // Before the resize, which is when the toolkit fits the picture to the ratio.
     cv::setWindowProperty(window.id, cv::WND_PROP_ASPECT_RATIO,
                           keepsRatio ? cv::WINDOW_KEEPRATIO : cv::WINDOW_FREERATIO);
+    cv::resizeWindow(window.id, view.width, view.height);
 }
 
 }  // namespace
@@ -117,10 +132,31 @@ void arrangeWindows(cv::Size picture, bool windowManager) {
             showScaled(*window, picture, layout.view);
         }
     }
-    processEvents();
-    tonemorph::adjustToPictureWindows(layout, request, cv::Size(source->width(), source->height()));
-    panel->move(layout.panel.x, layout.panel.y);
-    source->move(layout.source.x, layout.source.y);
-    effect->move(layout.effect.x, layout.effect.y);
-    processEvents();
+    settle(10);
+    // Asked for a scaled view; at 1:1 what the toolkit's fixed size came to (it makes a window
+    // for a tiny picture larger than the picture).
+    const QSize pictureWindow =
+        layout.oneToOne ? source->size() : QSize(layout.view.width, layout.view.height);
+    tonemorph::adjustToPictureWindows(layout, request, cv::Size(pictureWindow.width(), pictureWindow.height()));
+    // A window manager still busy taking the windows on may place or size them its own way once;
+    // asking again until every window is where it belongs settles that.
+    const std::pair<QWidget*, cv::Point> places[] = {
+        {panel, layout.panel}, {source, layout.source}, {effect, layout.effect}};
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        bool placed = true;
+        for (const auto& [window, at] : places) {
+            if (window->frameGeometry().topLeft() != QPoint(at.x, at.y)) {
+                window->move(at.x, at.y);
+                placed = false;
+            }
+        }
+        for (QWidget* window : {source, effect}) {
+            if (!layout.oneToOne && window->size() != pictureWindow) {
+                window->resize(pictureWindow);
+                placed = false;
+            }
+        }
+        if (placed) break;
+        settle(25);
+    }
 }

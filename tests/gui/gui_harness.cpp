@@ -436,6 +436,45 @@ std::vector<cv::Point> findSliders(const cv::Mat& panelShot) {
     return grooves;
 }
 
+int grooveLength(const cv::Mat& panelShot, cv::Point onGroove) {
+    // The groove (outline, fill, handle) differs from the window's background all along.
+    const cv::Vec3b background = panelShot.at<cv::Vec3b>(onGroove.y, panelShot.cols - 1);
+    const auto part = [&](int x) {
+        return x >= 0 && x < panelShot.cols && panelShot.at<cv::Vec3b>(onGroove.y, x) != background;
+    };
+    int left = onGroove.x;
+    int right = onGroove.x;
+    while (part(left - 1)) --left;
+    while (part(right + 1)) ++right;
+    return right - left + 1;
+}
+
+cv::Mat testPicture(cv::Size size) {
+    cv::Mat picture(size, CV_8UC3);
+    // Ramps flatten along a short side, where a scaled view averages everything across.
+    const double alongX = std::min(1.0, size.width / 400.0);
+    const double alongY = std::min(1.0, size.height / 400.0);
+    for (int y = 0; y < size.height; ++y) {
+        for (int x = 0; x < size.width; ++x) {
+            const double u = size.width > 1 ? static_cast<double>(x) / (size.width - 1) : 0.0;
+            const double v = size.height > 1 ? static_cast<double>(y) / (size.height - 1) : 0.0;
+            picture.at<cv::Vec3b>(y, x) = cv::Vec3b(
+                cv::saturate_cast<uchar>(60 + 140 * u * alongX),
+                cv::saturate_cast<uchar>(60 + 140 * v * alongY),
+                cv::saturate_cast<uchar>(128 + 50 * std::sin(6.28 * (u * alongX + v * alongY))));
+        }
+    }
+    const cv::Size block(size.width < 50 ? size.width : size.width / 10,
+                         size.height < 50 ? size.height : size.height / 10);
+    const cv::Point corners[] = {{0, 0},
+                                 {size.width - block.width, 0},
+                                 {0, size.height - block.height},
+                                 {size.width - block.width, size.height - block.height}};
+    const cv::Scalar colours[] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {255, 255, 255}};
+    for (int i = 0; i < 4; ++i) picture(cv::Rect(corners[i], block)).setTo(colours[i]);
+    return picture;
+}
+
 int xdotool(const std::string& display, const std::string& arguments) {
     const std::string command = "DISPLAY=" + display + " xdotool " + arguments + " >/dev/null 2>&1";
     return std::system(command.c_str());

@@ -158,6 +158,14 @@ ToolWindows waitForToolWindows(Display* display, double seconds);
 // panel does not show five grooves.
 std::vector<cv::Point> findSliders(const cv::Mat& panelShot);
 
+// The length of the groove through point (the outline included), from a panel screenshot.
+int grooveLength(const cv::Mat& panelShot, cv::Point onGroove);
+
+// A picture for showing scaled: smooth colour ramps (so a screen's nearest-pixel scaling and an
+// area average agree closely) and a distinct block of colour in each corner (10% of each side, the
+// whole side where it is shorter than 50 pixels), so a cut-off corner shows.
+cv::Mat testPicture(cv::Size size);
+
 // Runs xdotool with the given arguments on the display; returns its exit status.
 int xdotool(const std::string& display, const std::string& arguments);
 

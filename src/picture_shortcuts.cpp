@@ -9,6 +9,7 @@
 #include <QGraphicsView>
 #include <QImage>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QShortcut>
 #include <QWidget>
@@ -34,10 +35,15 @@ QString bareTitle(const QWidget* window) {
 
 void savePicture(QWidget* window, const cv::Mat& picture) {
     const QString title = QStringLiteral("保存") + window->windowTitle();
-    QString path = QFileDialog::getSaveFileName(
-        window, title, QDir::current().filePath(bareTitle(window) + QStringLiteral(".png")),
-        QStringLiteral("PNG (*.png);;JPEG (*.jpg *.jpeg);;TIFF (*.tif *.tiff);;BMP (*.bmp);;WebP (*.webp)"));
-    if (path.isEmpty()) return;
+    QFileDialog dialog(window, title, QDir::current().filePath(bareTitle(window) + QStringLiteral(".png")),
+                       QStringLiteral("PNG (*.png);;JPEG (*.jpg *.jpeg);;TIFF (*.tif *.tiff);;BMP (*.bmp);;WebP (*.webp)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // No completion popup under the name field: it is a window of its own that can still be
+    // closing when the dialog goes, and the window system then complains on stderr.
+    for (QLineEdit* field : dialog.findChildren<QLineEdit*>()) field->setCompleter(nullptr);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    QString path = dialog.selectedFiles().first();
     if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".png");
     QString reason;
     try {

@@ -43,7 +43,8 @@ void settle(int milliseconds) {
 
 // The panel shows its sliders and nothing else: no picture area. Every slider gets a groove long
 // enough for a mouse to reach each of its steps, the same length for all so they line up.
-void fitPanelToSliders(QWidget* panel) {
+// Returns the panel's content size.
+QSize fitPanelToSliders(QWidget* panel) {
     if (QGraphicsView* view = panel->findChild<QGraphicsView*>()) view->hide();
     const QList<QSlider*> sliders = panel->findChildren<QSlider*>();
     int width = 0;
@@ -58,8 +59,10 @@ void fitPanelToSliders(QWidget* panel) {
     for (QSlider* slider : sliders) slider->setMinimumWidth(width);
     // A little room around the sliders, so no groove ends at the window's edge.
     panel->setContentsMargins(6, 4, 6, 4);
-    panel->resize(panel->minimumSizeHint());
     processEvents();
+    const QSize size = panel->minimumSizeHint();
+    panel->resize(size);
+    return size;
 }
 
 QMargins frameOf(const QWidget* window) {
@@ -113,7 +116,9 @@ void arrangeWindows(cv::Size picture, bool windowManager) {
         showAtOneToOne(effectWindow);
         return;
     }
-    fitPanelToSliders(panel);
+    // The size asked for, not the one the toolkit reports meanwhile: a window manager's late
+    // notice of an earlier size can overwrite that for a moment.
+    const QSize panelSize = fitPanelToSliders(panel);
     if (windowManager) waitForFrames({panel, source, effect});
 
     const QRect area = screen->availableGeometry();
@@ -121,7 +126,7 @@ void arrangeWindows(cv::Size picture, bool windowManager) {
     tonemorph::LayoutRequest request;
     request.area = cv::Rect(area.x(), area.y(), area.width(), area.height());
     request.frame = {frame.left(), frame.top(), frame.right(), frame.bottom()};
-    request.panel = cv::Size(panel->width(), panel->height());
+    request.panel = cv::Size(panelSize.width(), panelSize.height());
     request.picture = picture;
     tonemorph::WindowLayout layout = tonemorph::layOutWindows(request);
 
@@ -138,12 +143,15 @@ void arrangeWindows(cv::Size picture, bool windowManager) {
     const QSize pictureWindow =
         layout.oneToOne ? source->size() : QSize(layout.view.width, layout.view.height);
     tonemorph::adjustToPictureWindows(layout, request, cv::Size(pictureWindow.width(), pictureWindow.height()));
-    // A window manager still busy taking the windows on may place or size them its own way once;
-    // asking again until every window is where it belongs settles that.
+    // A window manager still busy taking the windows on may place or size them its own way once
+    // they are shown, and tells the toolkit only afterwards: ask again until every window has
+    // stayed where it belongs for two looks in a row.
     const std::pair<QWidget*, cv::Point> places[] = {
         {panel, layout.panel}, {source, layout.source}, {effect, layout.effect}};
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        bool placed = true;
+    int calmLooks = 0;
+    for (int attempt = 0; attempt < 40 && calmLooks < 2; ++attempt) {
+        bool placed = panel->size() == panelSize;
+        if (!placed) panel->resize(panelSize);
         for (const auto& [window, at] : places) {
             if (window->frameGeometry().topLeft() != QPoint(at.x, at.y)) {
                 window->move(at.x, at.y);
@@ -156,7 +164,7 @@ void arrangeWindows(cv::Size picture, bool windowManager) {
                 placed = false;
             }
         }
-        if (placed) break;
-        settle(25);
+        calmLooks = placed ? calmLooks + 1 : 0;
+        settle(40);
     }
 }

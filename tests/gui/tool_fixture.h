@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -95,10 +97,18 @@ protected:
     }
 
     bool findSliders() {
+        cv::Mat shot;
         waitUntil(5.0, [&] {
-            sliders_ = gui::findSliders(screenshot(x(), windows_.panel));
+            shot = screenshot(x(), windows_.panel);
+            sliders_ = gui::findSliders(shot);
             return !sliders_.empty();
         });
+        if (sliders_.size() != 5 && !shot.empty()) {
+            // Kept for a look at what the panel showed instead.
+            const std::string kept = ::testing::TempDir() + "unfound-sliders-" + std::to_string(::getpid()) + ".png";
+            cv::imwrite(kept, shot);
+            ADD_FAILURE() << "no five sliders in the panel; its picture is in " << kept;
+        }
         return sliders_.size() == 5;
     }
 

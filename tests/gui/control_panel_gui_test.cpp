@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -144,6 +146,55 @@ TEST_F(ControlPanel, EveryNotificationRendersOnceAndSlidersStartAtTheirValues) {
     expectEffect("seven more steps");
     EXPECT_TRUE(gui::waitUntil(5.0, [&] { return effectRenders() == before + 7; }))
         << effectRenders() - before << " renders for 7 notifications";
+    finish();
+}
+
+// Ensure each slider runs from exactly 0 to exactly its maximum: End and Home, pressed on the
+// focused slider, are read back from the notifications the program receives.
+TEST_F(ControlPanel, EachSliderReachesExactlyItsRange) {
+    for (const gui::Slider slider : {gui::kOperation, gui::kSize, gui::kShape, gui::kContrast, gui::kBrightness}) {
+        SCOPED_TRACE(gui::kSliderLabel[slider]);
+        focusByHandle(slider);
+        gui::xdotool(display_.name(), "key End sleep 0.2 key Home");
+        EXPECT_TRUE(gui::waitUntil(5.0, [&] {
+            const std::vector<int> positions = sliderPositions(gui::kSliderLabel[slider]);
+            return positions.size() >= 2 && positions[positions.size() - 2] == gui::kSliderMaximum[slider] &&
+                   positions.back() == 0;
+        })) << "last positions: " << ::testing::PrintToString(sliderPositions(gui::kSliderLabel[slider]));
+    }
+    finish();
+}
+
+// Ensure a mouse can reach every step of the longest slider: dragging its handle one pixel at a
+// time along the whole groove notifies every contrast value from 0 to 300.
+TEST_F(ControlPanel, DraggingReachesEveryContrastStep) {
+    const cv::Point groove = sliders_[gui::kContrast];
+    const auto [left, right] = gui::grooveEnds(gui::screenshot(x(), windows_.panel), groove);
+    const cv::Point handle = handleOf(gui::kContrast);
+    const auto moveTo = [&](int at) {
+        return "mousemove --window " + std::to_string(windows_.panel) + " " + std::to_string(at) +
+               " " + std::to_string(groove.y);
+    };
+    gui::xdotool(display_.name(), moveTo(handle.x) + " mousedown 1 " + moveTo(left - 10));
+    // One pixel at a time, each move waiting for its notification (or a moment, where two pixels
+    // give the same value): moves that queue up are merged by the toolkit.
+    for (int at = left - 10; at <= right + 10; ++at) {
+        const size_t before = sliderPositions(gui::kSliderLabel[gui::kContrast]).size();
+        gui::xdotool(display_.name(), moveTo(at));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(60);
+        while (sliderPositions(gui::kSliderLabel[gui::kContrast]).size() == before &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    gui::xdotool(display_.name(), "mouseup 1");
+    std::vector<bool> reached(gui::kSliderMaximum[gui::kContrast] + 1, false);
+    for (const int position : sliderPositions(gui::kSliderLabel[gui::kContrast])) reached[position] = true;
+    std::vector<int> missed;
+    for (int value = 0; value < static_cast<int>(reached.size()); ++value) {
+        if (!reached[value]) missed.push_back(value);
+    }
+    EXPECT_TRUE(missed.empty()) << "never reached: " << ::testing::PrintToString(missed);
     finish();
 }
 

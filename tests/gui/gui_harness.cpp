@@ -436,7 +436,7 @@ std::vector<cv::Point> findSliders(const cv::Mat& panelShot) {
     return grooves;
 }
 
-int grooveLength(const cv::Mat& panelShot, cv::Point onGroove) {
+std::pair<int, int> grooveEnds(const cv::Mat& panelShot, cv::Point onGroove) {
     // The groove (outline, fill, handle) differs from the window's background all along.
     const cv::Vec3b background = panelShot.at<cv::Vec3b>(onGroove.y, panelShot.cols - 1);
     const auto part = [&](int x) {
@@ -446,6 +446,11 @@ int grooveLength(const cv::Mat& panelShot, cv::Point onGroove) {
     int right = onGroove.x;
     while (part(left - 1)) --left;
     while (part(right + 1)) ++right;
+    return {left, right};
+}
+
+int grooveLength(const cv::Mat& panelShot, cv::Point onGroove) {
+    const auto [left, right] = grooveEnds(panelShot, onGroove);
     return right - left + 1;
 }
 

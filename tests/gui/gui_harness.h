@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -158,7 +159,9 @@ ToolWindows waitForToolWindows(Display* display, double seconds);
 // panel does not show five grooves.
 std::vector<cv::Point> findSliders(const cv::Mat& panelShot);
 
-// The length of the groove through point (the outline included), from a panel screenshot.
+// The first and last column of the groove through point (its outline included), and its length,
+// from a panel screenshot.
+std::pair<int, int> grooveEnds(const cv::Mat& panelShot, cv::Point onGroove);
 int grooveLength(const cv::Mat& panelShot, cv::Point onGroove);
 
 // A picture for showing scaled: smooth colour ramps (so a screen's nearest-pixel scaling and an

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,9 @@ inline const std::string kBanner = "\n\n\t运行成功，请调整滚动条（·
 inline const std::string kLoadFailed = "读取srcImage错误\n";
 constexpr double kStartTimeout = 20.0;
 
-// The panel's sliders, top to bottom, and their maxima.
+// The panel's sliders, top to bottom, their labels and their maxima.
 enum Slider { kOperation, kSize, kShape, kContrast, kBrightness };
+inline const std::string kSliderLabel[] = {"腐蚀/膨胀", "内核尺寸", "内核形状", "对比度：", "亮   度："};
 constexpr int kSliderMaximum[] = {1, 21, 2, 300, 200};
 
 class ToolTest : public ::testing::Test {
@@ -91,6 +93,17 @@ protected:
         return count;
     }
 
+    // Every position the slider with this label was notified of, in order (from the spy's log).
+    std::vector<int> sliderPositions(const std::string& label) const {
+        std::vector<int> positions;
+        std::istringstream log(readFile(dir_.file("imshow.log")));
+        const std::string prefix = "slider " + label + " ";
+        for (std::string line; std::getline(log, line);) {
+            if (line.rfind(prefix, 0) == 0) positions.push_back(std::stoi(line.substr(prefix.size())));
+        }
+        return positions;
+    }
+
     // The exact image last shown in a window, as saved by the spy.
     cv::Mat lastShown(const std::string& windowId) const {
         return cv::imread(dir_.file(windowId + ".png"), cv::IMREAD_UNCHANGED);
@@ -129,19 +142,22 @@ protected:
         xdotool(display_.name(), keys);
     }
 
-    // Gives the slider the keyboard by clicking its handle, which leaves its value alone. The
-    // handle sits between the white (upper) part of the groove and the blue (lower) part.
-    void focusByHandle(Slider slider) {
+    // A point on the slider's handle: the handle's right edge is where the white (upper) part of
+    // the groove begins, seen from the groove's right end.
+    cv::Point handleOf(Slider slider) {
         const cv::Mat shot = screenshot(x(), windows_.panel);
-        const cv::Point p = sliders_[slider];
-        const auto pixel = [&](int col) { return shot.at<cv::Vec3b>(p.y, col); };
-        int right = p.x;
-        while (right > 0 && pixel(right) == cv::Vec3b(255, 255, 255)) --right;
-        int left = right;
-        while (left > 0 && !(pixel(left)[0] > pixel(left)[2] + 40)) --left;
+        cv::Point p = sliders_[slider];
+        const int left = grooveEnds(shot, p).first;
+        while (p.x > left && shot.at<cv::Vec3b>(p.y, p.x) == cv::Vec3b(255, 255, 255)) --p.x;
+        p.x -= 4;
+        return p;
+    }
+
+    // Gives the slider the keyboard by clicking its handle, which leaves its value alone.
+    void focusByHandle(Slider slider) {
+        const cv::Point p = handleOf(slider);
         xdotool(display_.name(), "mousemove --window " + std::to_string(windows_.panel) + " " +
-                                     std::to_string((left + right) / 2) + " " +
-                                     std::to_string(p.y) + " click 1");
+                                     std::to_string(p.x) + " " + std::to_string(p.y) + " click 1");
     }
 
     Display* x() const { return display_.connection(); }

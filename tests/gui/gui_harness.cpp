@@ -485,6 +485,41 @@ int xdotool(const std::string& display, const std::string& arguments) {
     return std::system(command.c_str());
 }
 
+void pressKey(const std::string& display, Display* x, Window window, const std::string& key) {
+    const cv::Size size = windowSize(x, window);
+    xdotool(display, "mousemove --window " + std::to_string(window) + " " + std::to_string(size.width / 2) +
+                         " " + std::to_string(size.height / 2) + " key " + key);
+}
+
+cv::Point handleOf(Display* x, Window panel, cv::Point groove) {
+    const cv::Mat shot = screenshot(x, panel);
+    const int left = grooveEnds(shot, groove).first;
+    cv::Point p = groove;
+    while (p.x > left && shot.at<cv::Vec3b>(p.y, p.x) == cv::Vec3b(255, 255, 255)) --p.x;
+    p.x -= 4;
+    return p;
+}
+
+void focusByHandle(const std::string& display, Display* x, Window panel, cv::Point groove) {
+    const cv::Point p = handleOf(x, panel, groove);
+    xdotool(display, "mousemove --window " + std::to_string(panel) + " " + std::to_string(p.x) + " " +
+                         std::to_string(p.y) + " click 1");
+}
+
+void setSlider(const std::string& display, Window panel, cv::Point groove, int value, int maximum) {
+    std::string keys = "mousemove --window " + std::to_string(panel) + " " + std::to_string(groove.x) +
+                       " " + std::to_string(groove.y) + " click 1 ";
+    const int fromTop = maximum - value;
+    if (value <= fromTop) {
+        keys += "key Home";
+        if (value > 0) keys += " key --delay 5 --repeat " + std::to_string(value) + " Right";
+    } else {
+        keys += "key End";
+        if (fromTop > 0) keys += " key --delay 5 --repeat " + std::to_string(fromTop) + " Left";
+    }
+    xdotool(display, keys);
+}
+
 cv::Point locateExactly(const cv::Mat& shot, const cv::Mat& image) {
     if (shot.empty() || shot.cols < image.cols || shot.rows < image.rows) return {-1, -1};
     cv::Mat score;

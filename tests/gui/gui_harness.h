@@ -172,6 +172,23 @@ cv::Mat testPicture(cv::Size size);
 // Runs xdotool with the given arguments on the display; returns its exit status.
 int xdotool(const std::string& display, const std::string& arguments);
 
+// The panel's sliders, top to bottom, their labels and their maxima.
+enum Slider { kOperation, kSize, kShape, kContrast, kBrightness };
+inline const std::string kSliderLabel[] = {"腐蚀/膨胀", "内核尺寸", "内核形状", "对比度：", "亮   度："};
+constexpr int kSliderMaximum[] = {1, 21, 2, 300, 200};
+
+// Keys and sliders driven as a person would. The pointer goes to the middle of the window, then
+// the key: as for a person hovering there.
+void pressKey(const std::string& display, Display* x, Window window, const std::string& key);
+// A point on the handle of the slider whose groove passes through groove: the handle's right edge
+// is where the white (upper) part of the groove begins, seen from the groove's right end.
+cv::Point handleOf(Display* x, Window panel, cv::Point groove);
+// Gives the slider the keyboard by clicking its handle, which leaves its value alone.
+void focusByHandle(const std::string& display, Display* x, Window panel, cv::Point groove);
+// Gives the slider the keyboard with a click on its groove (which may move it by a page), then
+// keys it to the exact value from the nearer end.
+void setSlider(const std::string& display, Window panel, cv::Point groove, int value, int maximum);
+
 // Where image sits in shot, pixel for pixel, or (-1,-1).
 cv::Point locateExactly(const cv::Mat& shot, const cv::Mat& image);
 

@@ -21,11 +21,6 @@ inline const std::string kBanner = "\n\n\t运行成功，请调整滚动条（·
 inline const std::string kLoadFailed = "读取srcImage错误\n";
 constexpr double kStartTimeout = 20.0;
 
-// The panel's sliders, top to bottom, their labels and their maxima.
-enum Slider { kOperation, kSize, kShape, kContrast, kBrightness };
-inline const std::string kSliderLabel[] = {"腐蚀/膨胀", "内核尺寸", "内核形状", "对比度：", "亮   度："};
-constexpr int kSliderMaximum[] = {1, 21, 2, 300, 200};
-
 class ToolTest : public ::testing::Test {
 protected:
     explicit ToolTest(const DisplayOptions& options = {}) : display_(options) {}
@@ -48,12 +43,8 @@ protected:
         return windows_;
     }
 
-    // The pointer goes to the middle of the window, then the key: as for a person hovering there.
     void pressKey(Window window, const std::string& key) {
-        const cv::Size size = windowSize(x(), window);
-        xdotool(display_.name(), "mousemove --window " + std::to_string(window) + " " +
-                                     std::to_string(size.width / 2) + " " +
-                                     std::to_string(size.height / 2) + " key " + key);
+        gui::pressKey(display_.name(), x(), window, key);
     }
 
     // Where the source window shows picture at 1:1, waiting out repaints; (-1,-1) if it never does.
@@ -125,39 +116,12 @@ protected:
         return sliders_.size() == 5;
     }
 
-    // Gives the slider the keyboard with a click on its groove (which may move it by a page), then
-    // keys it to the exact value from the nearer end.
     void setSlider(Slider slider, int value) {
-        const cv::Point p = sliders_[slider];
-        std::string keys = "mousemove --window " + std::to_string(windows_.panel) + " " +
-                           std::to_string(p.x) + " " + std::to_string(p.y) + " click 1 ";
-        const int fromTop = kSliderMaximum[slider] - value;
-        if (value <= fromTop) {
-            keys += "key Home";
-            if (value > 0) keys += " key --delay 5 --repeat " + std::to_string(value) + " Right";
-        } else {
-            keys += "key End";
-            if (fromTop > 0) keys += " key --delay 5 --repeat " + std::to_string(fromTop) + " Left";
-        }
-        xdotool(display_.name(), keys);
+        gui::setSlider(display_.name(), windows_.panel, sliders_[slider], value, kSliderMaximum[slider]);
     }
-
-    // A point on the slider's handle: the handle's right edge is where the white (upper) part of
-    // the groove begins, seen from the groove's right end.
-    cv::Point handleOf(Slider slider) {
-        const cv::Mat shot = screenshot(x(), windows_.panel);
-        cv::Point p = sliders_[slider];
-        const int left = grooveEnds(shot, p).first;
-        while (p.x > left && shot.at<cv::Vec3b>(p.y, p.x) == cv::Vec3b(255, 255, 255)) --p.x;
-        p.x -= 4;
-        return p;
-    }
-
-    // Gives the slider the keyboard by clicking its handle, which leaves its value alone.
+    cv::Point handleOf(Slider slider) { return gui::handleOf(x(), windows_.panel, sliders_[slider]); }
     void focusByHandle(Slider slider) {
-        const cv::Point p = handleOf(slider);
-        xdotool(display_.name(), "mousemove --window " + std::to_string(windows_.panel) + " " +
-                                     std::to_string(p.x) + " " + std::to_string(p.y) + " click 1");
+        gui::focusByHandle(display_.name(), x(), windows_.panel, sliders_[slider]);
     }
 
     Display* x() const { return display_.connection(); }

@@ -4,7 +4,7 @@ JOBS ?= 2
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test test-unit test-asan bench fuzz clean
+.PHONY: run test test-unit test-asan bench bench-windows fuzz clean
 
 run:
 	tools/install-deps run
@@ -28,8 +28,15 @@ test-unit:
 bench:
 	tools/install-deps bench
 	cmake --preset bench
-	cmake --build --preset bench -j $(JOBS)
+	cmake --build --preset bench -j $(JOBS) --target pipeline_bench
 	build-bench/bench/pipeline_bench
+
+# Time per slider notification in real windows (Xvfb and openbox), and a held key (a minute).
+bench-windows:
+	tools/install-deps bench
+	cmake --preset bench
+	cmake --build --preset bench -j $(JOBS) --target window_latency
+	build-bench/bench/window_latency
 
 # Our pass against the literal one on generated inputs, for FUZZ_SECONDS; fails on any difference.
 fuzz:

@@ -1,7 +1,9 @@
 // tonemorph: shows 1.jpg beside its contrast/brightness-adjusted, eroded or dilated version, and
 // re-renders the result on every slider move until q is pressed.
 #include <cctype>
+#include <cstdint>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include <opencv2/core.hpp>
@@ -11,6 +13,8 @@
 #include "app_state.h"
 #include "console.h"
 #include "control_panel.h"
+#include "core/memory_budget.h"
+#include "core/picture_header.h"
 #include "display_check.h"
 #include "effect_render.h"
 #include "picture_shortcuts.h"
@@ -28,6 +32,19 @@ constexpr char kBannerQuit[] = "\tq键，退出程序\n";
 std::string withoutTrailingSpace(std::string text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
     return text;
+}
+
+// A picture the machine cannot hold is a load failure, with the reason on stderr.
+bool fitsInMemory(cv::Size picture) {
+    const std::optional<int64_t> available = tonemorph::memoryAvailable();
+    const int64_t needed = tonemorph::memoryNeeded(picture);
+    if (!available || needed <= *available) return true;
+    std::cout << kLoadFailed << std::endl;
+    std::cerr << "tonemorph: " << kInputFile << " is " << picture.width << "x" << picture.height
+              << " pixels and needs about " << tonemorph::describeBytes(needed)
+              << " of memory, but only " << tonemorph::describeBytes(*available) << " is available"
+              << std::endl;
+    return false;
 }
 
 void openWindow(const WindowName& window, int flags) {
@@ -48,6 +65,10 @@ bool allWindowsClosed() {
 int main() {
     prepareConsole();
     try {
+        // Judged from the header first, so a small file declaring a huge picture is refused
+        // before anything is decoded.
+        const std::optional<cv::Size> declared = tonemorph::declaredSize(kInputFile);
+        if (declared && !fitsInMemory(*declared)) return 1;
         try {
             appState.srcImage = cv::imread(kInputFile, cv::IMREAD_COLOR);
         } catch (const cv::Exception& error) {
@@ -61,6 +82,8 @@ int main() {
             std::cout << kLoadFailed << std::endl;
             return 1;
         }
+        // Formats whose header is not read above are judged by what they decoded to.
+        if (!declared && !fitsInMemory(appState.srcImage.size())) return 1;
         const std::string problem = displayProblem();
         if (!problem.empty()) {
             std::cerr << "tonemorph: " << problem << std::endl;

@@ -3,6 +3,10 @@
 // it never crashes, hangs or changes the file.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <zlib.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -118,22 +122,106 @@ TEST_F(BadInput, NoPictureInTheFileIsALoadFailure) {
     }
 }
 
-// Ensure a JPEG whose header declares 40000 x 40000 pixels, past the decoder's safety limit, is
-// a load failure with the decoder's reason, not an abort.
-TEST_F(BadInput, PixelCountPastTheDecoderLimitIsALoadFailure) {
+// For the duration of a scope, this process and the programs it starts may hold at most this
+// much data (ulimit -d): what counts as too large then does not depend on the machine's memory.
+class DataLimit {
+public:
+    explicit DataLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_DATA, &before_);
+        const rlimit limit{bytes, before_.rlim_max};
+        setrlimit(RLIMIT_DATA, &limit);
+    }
+    ~DataLimit() { setrlimit(RLIMIT_DATA, &before_); }
+    DataLimit(const DataLimit&) = delete;
+    DataLimit& operator=(const DataLimit&) = delete;
+
+private:
+    rlimit before_{};
+};
+
+constexpr rlim_t kDataLimit = rlim_t{2} << 30;
+
+// A valid grey PNG of the given size, every pixel black: a few hundred kilobytes that decode to
+// width x height bytes (times three as colour).
+std::string blackGreyPng(uint32_t width, uint32_t height) {
+    const auto bigEndian = [](uint32_t value) {
+        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                           static_cast<char>(value >> 8), static_cast<char>(value)};
+    };
+    const auto chunk = [&](const std::string& type, const std::string& data) {
+        const std::string body = type + data;
+        return bigEndian(static_cast<uint32_t>(data.size())) + body +
+               bigEndian(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
+                                                      static_cast<uInt>(body.size()))));
+    };
+    // Bit depth 8, colour type 0 (grey), no interlacing.
+    const std::string header = bigEndian(width) + bigEndian(height) + std::string("\x08\0\0\0\0", 5);
+    z_stream z{};
+    deflateInit(&z, Z_BEST_COMPRESSION);
+    std::vector<Bytef> row(width + 1, 0);  // filter type 0, then the pixels
+    std::string compressed;
+    std::vector<Bytef> out(1 << 16);
+    for (uint32_t y = 0; y <= height; ++y) {
+        z.next_in = row.data();
+        z.avail_in = y < height ? static_cast<uInt>(row.size()) : 0;
+        const int flush = y < height ? Z_NO_FLUSH : Z_FINISH;
+        do {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            deflate(&z, flush);
+            compressed.append(reinterpret_cast<char*>(out.data()), out.size() - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return std::string("\x89PNG\r\n\x1A\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed) +
+           chunk("IEND", "");
+}
+
+// Ensure pictures declaring more pixels than the machine can hold are refused before anything is
+// decoded: a JPEG (the sample, its frame header patched to claim 30000x30000) and a real
+// 20000x20000 grey PNG of a few hundred kilobytes, under a 2 GiB data limit. Each gives the
+// load-failure message, one line on stderr with what is needed and what is available, status 1,
+// no window, and a peak far below the 1.2 GB its decoded picture alone would take.
+TEST_F(BadInput, PictureLargerThanMemoryIsRefusedBeforeDecoding) {
     std::string jpeg = gui::readFile(gui::repoFile("sample/1.jpg"));
     const size_t sof = jpeg.find("\xFF\xC0");
     ASSERT_NE(sof, std::string::npos);
     // Start-of-frame: marker, length (2), precision (1), height (2), width (2).
     for (size_t at : {sof + 5, sof + 7}) {
-        jpeg[at] = static_cast<char>(40000 >> 8);
-        jpeg[at + 1] = static_cast<char>(40000 & 0xFF);
+        jpeg[at] = static_cast<char>(30000 >> 8);
+        jpeg[at + 1] = static_cast<char>(30000 & 0xFF);
     }
-    writeBytes(jpeg);
-    expectLoadFailure();
-    gui::ProgramRun run(dir_.path(), display_.name());
-    EXPECT_EQ(run.waitExit(20.0), 1);
-    EXPECT_NE(run.err().find("tonemorph: cannot decode 1.jpg"), std::string::npos) << run.err();
+    const std::pair<const char*, std::string> bombs[] = {{"JPEG 30000x30000", jpeg},
+                                                         {"PNG 20000x20000", blackGreyPng(20000, 20000)}};
+    for (const auto& [what, bytes] : bombs) {
+        SCOPED_TRACE(what);
+        EXPECT_LT(bytes.size(), 600u * 1024);
+        writeBytes(bytes);
+        const DataLimit limit(kDataLimit);
+        gui::ProgramRun run(dir_.path(), display_.name());
+        EXPECT_EQ(run.waitExit(20.0), 1);
+        EXPECT_EQ(run.out(), gui::kLoadFailed);
+        const std::string err = run.err();
+        EXPECT_NE(err.find("pixels and needs about"), std::string::npos) << err;
+        EXPECT_NE(err.find("GiB of memory, but only"), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_LT(run.peakKiB(), 300 * 1024) << "peak " << run.peakKiB() << " KiB";
+        EXPECT_TRUE(gui::windowsTitled(x(), gui::kSourceTitle).empty());
+    }
+}
+
+// Ensure a 48-megapixel photo still starts and quits normally under the same limit.
+TEST_F(BadInput, LargePhotoStartsWithinTheSameLimit) {
+    cv::Mat photo(6000, 8000, CV_8UC3);
+    cv::randu(photo, 0, 256);
+    cv::GaussianBlur(photo, photo, cv::Size(0, 0), 3);
+    writePicture(photo, ".jpg");
+    const DataLimit limit(kDataLimit);
+    start();
+    ASSERT_TRUE(windows_.complete());
+    pressKey(windows_.effect, "q");
+    EXPECT_EQ(run_->waitExit(30.0), 0);
+    EXPECT_EQ(run_->err(), "");
 }
 
 // Ensure a JPEG cut off in the middle of its image data starts normally with what the decoder

@@ -23,10 +23,12 @@ namespace gui {
 
 namespace {
 
-std::optional<int> reap(pid_t pid, bool block) {
+std::optional<int> reap(pid_t pid, bool block, long* peakKiB = nullptr) {
     int status = 0;
-    const pid_t done = ::waitpid(pid, &status, block ? 0 : WNOHANG);
+    rusage usage{};
+    const pid_t done = ::wait4(pid, &status, block ? 0 : WNOHANG, &usage);
     if (done != pid) return std::nullopt;
+    if (peakKiB != nullptr) *peakKiB = usage.ru_maxrss;
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return std::nullopt;
@@ -226,7 +228,7 @@ std::optional<int> ProgramRun::waitExit(double seconds) {
 }
 
 bool ProgramRun::running() {
-    if (!status_) status_ = reap(pid_, false);
+    if (!status_) status_ = reap(pid_, false, &peakKiB_);
     return !status_.has_value();
 }
 

@@ -94,12 +94,15 @@ public:
     void signal(int signalNumber) const;
     // Resident memory in KiB, from /proc.
     long residentKiB() const;
+    // The most memory it ever held, in KiB, once it has ended.
+    long peakKiB() const { return peakKiB_; }
 
 private:
     pid_t pid_ = -1;
     int terminalFd_ = -1;
     std::string terminalText_;
     std::optional<int> status_;
+    long peakKiB_ = -1;
     std::string workDir_;
 };
 

@@ -1,0 +1,36 @@
+// Whether a picture of a given size fits in the memory the machine has to give, judged before it
+// is decoded and before any window opens: a picture too large for the machine is refused with a
+// clear reason instead of pushing the system into swap or the kernel's out-of-memory killer.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+namespace tonemorph {
+
+// What the running program holds per pixel of its picture, measured at 12, 48 and 100
+// megapixels: the three images of the render pass and the copy each picture window keeps for
+// showing, all 3 bytes per pixel.
+constexpr int64_t kBytesPerPixel = 15;
+// What it holds whatever the picture: libraries, toolkit, fonts, window buffers (up to a 4K screen).
+constexpr int64_t kFixedBytes = int64_t{256} << 20;
+
+int64_t memoryNeeded(cv::Size picture);
+
+// What the program may still take: the least of the system's available memory (MemAvailable),
+// the headroom of its control group's memory limit, and what its own limits on data and address
+// space leave. Nothing if none of them can be read.
+std::optional<int64_t> memoryAvailable();
+
+// The pieces of memoryAvailable, from the texts of the files they come from.
+std::optional<int64_t> memAvailableOf(const std::string& meminfo);               // /proc/meminfo
+std::optional<int64_t> cgroupHeadroomOf(const std::string& max, const std::string& current);
+std::optional<int64_t> statusFieldOf(const std::string& status, const std::string& field);  // /proc/self/status
+
+// "12.6 GiB", "850 MiB".
+std::string describeBytes(int64_t bytes);
+
+}  // namespace tonemorph

@@ -1,0 +1,18 @@
+// The size a picture file declares, read from its header without decoding anything: a small file
+// can declare a picture of billions of pixels, and the memory budget has to judge it first.
+#pragma once
+
+#include <istream>
+#include <optional>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+namespace tonemorph {
+
+// Width and height from a JPEG, PNG, WebP, TIFF or BMP header; nothing for other formats or a
+// header that is cut short or makes no sense.
+std::optional<cv::Size> declaredSize(std::istream& in);
+std::optional<cv::Size> declaredSize(const std::string& path);
+
+}  // namespace tonemorph

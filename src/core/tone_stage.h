@@ -17,7 +17,7 @@ uchar toneValue(int source, int contrastValue, int brightnessValue);
 ToneTable buildToneTable(int contrastValue, int brightnessValue);
 
 // Writes the tone-adjusted src into dst (8-bit, any channel count), giving dst src's size and type:
-// a lookup in buildToneTable's table, 64 bytes per step on processors with AVX-512 VBMI.
+// a lookup in buildToneTable's table, at the instruction-set level in use (simd_level.h).
 void applyTone(const cv::Mat& src, cv::Mat& dst, int contrastValue, int brightnessValue);
 
 }  // namespace tonemorph

@@ -1,16 +1,19 @@
-// libFuzzer target: turns its input into an image size, the five settings, an optional frame
-// around the image (so the pass reads a view into a larger picture) and the pixels, then checks
+// libFuzzer target: turns its input into the instruction-set level the pixel loops run at, an
+// image size, the five settings, an optional frame around the image (so the pass reads a view
+// into a larger picture) and the pixels, then checks
 // our pass against the literal one: element-by-element tone arithmetic and the library's
 // erode/dilate. Any difference aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
 #include "core/effect_pipeline.h"
 #include "core/morphology.h"
+#include "core/simd_level.h"
 #include "reference/literal_pass.h"
 
 namespace {
@@ -31,6 +34,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader in{data, size};
+    static const std::vector<tonemorph::SimdLevel> levels = tonemorph::supportedSimdLevels();
+    tonemorph::useSimdLevel(levels[static_cast<size_t>(in.next()) % levels.size()]);
     const int rows = 1 + in.next() % 96;
     const int cols = 1 + (in.next() | (in.next() << 8)) % 700;
     tonemorph::EffectSettings settings;
@@ -64,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reference::literalPass(src, literalTone, literalEffect, settings);
     if (cv::norm(tone, literalTone, cv::NORM_INF) != 0 ||
         cv::norm(effect, literalEffect, cv::NORM_INF) != 0) {
-        std::fprintf(stderr, "mismatch: %dx%d frame %d, operation %d, size %d, shape %d, contrast %d, brightness %d\n",
-                     cols, rows, frame, settings.morphOperation, settings.kernelSize,
+        std::fprintf(stderr, "mismatch at level %s: %dx%d frame %d, operation %d, size %d, shape %d, contrast %d, brightness %d\n",
+                     tonemorph::simdLevelName(tonemorph::simdLevel()), cols, rows, frame, settings.morphOperation, settings.kernelSize,
                      settings.kernelShape, settings.contrastValue, settings.brightnessValue);
         std::abort();
     }
@@ -77,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reference::libraryMorphology(src.clone(), fromCopy, settings.morphOperation,
                                  settings.kernelSize, settings.kernelShape);
     if (cv::norm(fromView, fromCopy, cv::NORM_INF) != 0) {
-        std::fprintf(stderr, "view mismatch: %dx%d frame %d, operation %d, size %d, shape %d\n", cols,
-                     rows, frame, settings.morphOperation, settings.kernelSize, settings.kernelShape);
+        std::fprintf(stderr, "view mismatch at level %s: %dx%d frame %d, operation %d, size %d, shape %d\n",
+                     tonemorph::simdLevelName(tonemorph::simdLevel()), cols, rows, frame, settings.morphOperation, settings.kernelSize, settings.kernelShape);
         std::abort();
     }
     return 0;

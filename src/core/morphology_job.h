@@ -1,0 +1,53 @@
+// What the morphology's tile loops share with the code that sets them up: the element as runs,
+// the picture's geometry and one job of tiles with its scratch. Internal to the core.
+#pragma once
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace tonemorph {
+
+// The element as one run of set cells per row: cells [start, start + length) relative to the
+// anchor column. All three shapes have exactly one run per row.
+struct RowRun {
+    int start;
+    int length;
+};
+
+struct Geometry {
+    int k;
+    int channels;
+    int rows;
+    int cols;
+};
+
+// Pairs of spans one output row may combine: one per element row, or for the direct form one per
+// two cells of an element no larger than kDirectMaxSize.
+constexpr int kDirectMaxSize = 2;
+constexpr int kMaxSpans = 2 * 21 + 1;
+
+inline int floorLog2(int n) {
+    int log = 0;
+    while ((2 << log) <= n) ++log;
+    return log;
+}
+
+struct TileJob {
+    const cv::Mat* src;
+    cv::Mat* dst;
+    Geometry g;
+    int shape;  // cv::MORPH_RECT, MORPH_CROSS or MORPH_ELLIPSE
+    bool dilate;
+    const std::vector<RowRun>* runs;
+    bool direct;  // runs read pixel by pixel
+    int tileRows;
+    int tileCols;
+    int tilesAcross;
+    int tiles;
+    int stripes;
+    std::vector<uchar>* buffers;  // two per stripe: levels, columns
+};
+
+}  // namespace tonemorph

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 
 #include "core/effect_pipeline.h"
 #include "core/morphology.h"
+#include "core/simd_level.h"
 #include "core/tone_stage.h"
 #include "photo_like.h"
 #include "reference/literal_pass.h"
@@ -201,15 +203,85 @@ void printTargets() {
     std::printf("  %ld allocations in 120 passes (target 0)\n", total);
 }
 
+// The headline figures at every instruction-set level this processor runs, in one table, with the
+// library's own erode as the yardstick. Returns the slowest ratio (library / ours) on the
+// 43-wide rectangle and cross, over the levels.
+double printLevels() {
+    const cv::Mat& src = picture();
+    const cv::Mat& tone = tonePicture();
+    cv::Mat dst = src.clone();
+    cv::Mat tone2 = src.clone();
+    const double copy = bestSeconds(20, [&] { src.copyTo(dst); });
+    const auto library = [&](int shape, int k) {
+        return bestSeconds(4, [&] { reference::libraryMorphology(tone, dst, 0, k, shape); });
+    };
+    const double libraryRect = library(0, 21);
+    const double libraryCross = library(1, 21);
+    const double libraryEllipse = library(2, 21);
+    std::printf("\n== Every level, 4000x3000x3, best of repeated runs (ms) ==\n");
+    std::printf("copy %.2f; library erode at 43x43: rect %.1f, cross %.1f, ellipse %.1f\n", copy * 1e3,
+                libraryRect * 1e3, libraryCross * 1e3, libraryEllipse * 1e3);
+    std::printf("%-8s %7s %9s %9s %11s %11s %11s %12s\n", "level", "tone", "tone/copy", "rect 43",
+                "cross 43", "ellipse 43", "ellipse 11", "worst pass");
+    const tonemorph::SimdLevel original = tonemorph::simdLevel();
+    double slowest = 1e30;
+    for (const tonemorph::SimdLevel level : tonemorph::supportedSimdLevels()) {
+        tonemorph::useSimdLevel(level);
+        const auto ours = [&](int shape, int k) {
+            return bestSeconds(7, [&] { tonemorph::applyMorphology(tone, dst, 0, k, shape); });
+        };
+        const double ourTone = bestSeconds(20, [&] { tonemorph::applyTone(src, dst, 130, 110); });
+        const double rect = ours(0, 21);
+        const double cross = ours(1, 21);
+        const double ellipse = ours(2, 21);
+        const double ellipse11 = ours(2, 5);
+        // The slowest settings of all 132 are the largest ellipses; both operations count.
+        double worstPass = 0;
+        for (int operation = 0; operation <= 1; ++operation) {
+            for (int k : {19, 20, 21}) {
+                const tonemorph::EffectSettings settings{operation, k, 2, 130, 110};
+                worstPass = std::max(worstPass, bestSeconds(5, [&] { tonemorph::computeEffect(src, tone2, dst, settings); }));
+            }
+        }
+        std::printf("%-8s %7.2f %9.2f %9.2f %11.2f %11.2f %11.2f %12.2f\n", tonemorph::simdLevelName(level),
+                    ourTone * 1e3, ourTone / copy, rect * 1e3, cross * 1e3, ellipse * 1e3, ellipse11 * 1e3,
+                    worstPass * 1e3);
+        std::printf("%-8s %7s %9s %8.1fx %10.1fx %10.1fx %11s %12s   (library / ours)\n", "", "", "",
+                    libraryRect / rect, libraryCross / cross, libraryEllipse / ellipse, "", "");
+        if (level != tonemorph::SimdLevel::kGeneric) {
+            slowest = std::min({slowest, libraryRect / rect, libraryCross / cross});
+        }
+    }
+    tonemorph::useSimdLevel(original);
+    return slowest;
+}
+
 }  // namespace
 
+// With --levels, only the table of every level; with --check, the same, failing (status 1) when
+// some level is slower than the library on the 43-wide rectangle or cross. Otherwise everything:
+// the named runs, the sweep of all settings and the targets at the level in use, then the table.
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    bool levelsOnly = false;
+    bool check = false;
+    for (int i = 1; i < argc; ++i) {
+        levelsOnly |= std::strcmp(argv[i], "--levels") == 0;
+        check |= std::strcmp(argv[i], "--check") == 0;
+    }
     picture();
     tonePicture();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    printTargets();
+    if (!levelsOnly && !check) {
+        benchmark::Initialize(&argc, argv);
+        if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+        std::printf("\nlevel in use: %s\n", tonemorph::simdLevelName(tonemorph::simdLevel()));
+        printTargets();
+    }
+    const double slowest = printLevels();
+    if (check && slowest < 1.0) {
+        std::printf("FAIL: slower than the library on the 43-wide rectangle or cross (%.2fx)\n", slowest);
+        return 1;
+    }
     return 0;
 }

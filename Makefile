@@ -4,7 +4,7 @@ JOBS ?= 2
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test test-unit test-asan bench bench-windows fuzz clean
+.PHONY: run test test-unit test-cpus test-asan bench bench-builds bench-check bench-windows fuzz clean
 
 run:
 	tools/install-deps run
@@ -31,6 +31,17 @@ bench:
 	cmake --build --preset bench -j $(JOBS) --target pipeline_bench
 	build-bench/bench/pipeline_bench
 
+# A build with Debian's packaging flags must not be slower than the library on the 43-wide
+# rectangle or cross at any level (a ratio from one run; CI).
+bench-check:
+	tools/install-deps bench
+	bench/build-types.sh --check debian
+
+# The table of every level for Release, -O2, RelWithDebInfo and Debian's packaging flags (minutes).
+bench-builds:
+	tools/install-deps bench
+	bench/build-types.sh
+
 # Time per slider notification in real windows (Xvfb and openbox), and a held key (a minute).
 bench-windows:
 	tools/install-deps bench
@@ -46,6 +57,18 @@ fuzz:
 	mkdir -p build-fuzz/corpus
 	build-fuzz/tests/fuzz/pass_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus
 
+# The tests of the pixel loops on emulated processors without AVX-512 (Haswell: AVX2) and without
+# AVX (qemu64: SSE2), each level picked as on such a machine: proves the detection and that no
+# wider instruction slips into a narrower level (a few minutes).
+test-cpus: test-unit
+	tools/install-deps cpus
+	for cpu in Haswell qemu64; do \
+	  for test in tone_stage morphology effect_pipeline allocation; do \
+	    echo "== $$test on $$cpu"; \
+	    qemu-x86_64 -cpu $$cpu build/tests/$${test}_test --gtest_brief=1 || exit 1; \
+	  done; \
+	done
+
 # AddressSanitizer + UndefinedBehaviorSanitizer: the unit tests and one start-render-quit run of
 # the program; any report fails.
 test-asan:
@@ -56,4 +79,4 @@ test-asan:
 	ctest --test-dir build-asan --output-on-failure -R '^Startup.ShowsSourceAndIdenticalEffectThenQuitsOnQ$$'
 
 clean:
-	rm -rf build build-app build-bench build-asan build-fuzz
+	rm -rf build build-app build-bench build-bench-* build-asan build-fuzz

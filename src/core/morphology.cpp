@@ -42,7 +42,7 @@ bool elementRuns(const cv::Mat& element, int k, std::vector<RowRun>& runs) {
             to = x;
         }
         if (from < 0) return false;
-        runs.push_back({from - k, to - from + 1});
+        runs.push_back({from - k, to - from + 1, floorLog2(to - from + 1)});
     }
     return true;
 }
@@ -78,7 +78,7 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     for (int stripe = 0; stripe < job.stripes; ++stripe) {
         auto& levels = buffers[static_cast<size_t>(2 * stripe)];
         auto& columns = buffers[static_cast<size_t>(2 * stripe + 1)];
-        if (levels.size() < levelBytes) levels.resize(levelBytes);
+        if (levels.size() < levelBytes + kScratchSlack) levels.resize(levelBytes + kScratchSlack);
         if (columns.size() < columnBytes) columns.resize(columnBytes);
     }
     job.buffers = buffers.data();

@@ -9,12 +9,24 @@
 
 namespace tonemorph {
 
+inline int floorLog2(int n) {
+    int log = 0;
+    while ((2 << log) <= n) ++log;
+    return log;
+}
+
 // The element as one run of set cells per row: cells [start, start + length) relative to the
-// anchor column. All three shapes have exactly one run per row.
+// anchor column. All three shapes have exactly one run per row. level is floorLog2(length): the
+// power-of-two level two spans of which cover the run.
 struct RowRun {
     int start;
     int length;
+    int level;
 };
+
+// Bytes the scratch buffers have beyond what they hold, so that the row loops can run whole
+// vectors past the end of a row's valid bytes (the widest vector is 64 bytes).
+constexpr int kScratchSlack = 128;
 
 struct Geometry {
     int k;
@@ -27,12 +39,6 @@ struct Geometry {
 // two cells of an element no larger than kDirectMaxSize.
 constexpr int kDirectMaxSize = 2;
 constexpr int kMaxSpans = 2 * 21 + 1;
-
-inline int floorLog2(int n) {
-    int log = 0;
-    while ((2 << log) <= n) ++log;
-    return log;
-}
 
 struct TileJob {
     const cv::Mat* src;

@@ -4,7 +4,7 @@ JOBS ?= 2
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test test-unit test-cpus test-asan bench bench-builds bench-check bench-windows fuzz clean
+.PHONY: run test test-unit test-cpus test-asan test-package bench bench-builds bench-check bench-windows package fuzz clean
 
 run:
 	tools/install-deps run
@@ -69,6 +69,20 @@ test-cpus: test-unit
 	  done; \
 	done
 
+# tonemorph_<version>_<arch>.deb in build-package, built with Debian's own compiler and linker flags.
+package:
+	tools/install-deps package
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
+	  CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" cmake --preset package --fresh
+	cmake --build --preset package -j $(JOBS)
+	cd build-package && cpack -G DEB
+
+# Installs the package into this machine, runs the installed program through one start-render-quit
+# GUI test in a folder holding only a 1.jpg, and removes it again, checking nothing is left (root).
+test-package: package test
+	packaging/test-installed.sh
+
 # AddressSanitizer + UndefinedBehaviorSanitizer: the unit tests and one start-render-quit run of
 # the program; any report fails.
 test-asan:
@@ -79,4 +93,4 @@ test-asan:
 	ctest --test-dir build-asan --output-on-failure -R '^Startup.ShowsSourceAndIdenticalEffectThenQuitsOnQ$$'
 
 clean:
-	rm -rf build build-app build-bench build-bench-* build-asan build-fuzz
+	rm -rf build build-app build-bench build-bench-* build-package build-asan build-fuzz

@@ -179,7 +179,10 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& display,
         ::setenv("XDG_RUNTIME_DIR", workDir.c_str(), 1);
         ::unsetenv("QT_QPA_PLATFORM");
         for (const std::string& assignment : extraEnv) ::putenv(const_cast<char*>(assignment.c_str()));
-        ::execl(TONEMORPH_EXE, TONEMORPH_EXE, static_cast<char*>(nullptr));
+        // An installed copy may stand in for the one just built (the package test).
+        const char* executable = std::getenv("TONEMORPH_EXECUTABLE");
+        if (executable == nullptr || *executable == '\0') executable = TONEMORPH_EXE;
+        ::execl(executable, executable, static_cast<char*>(nullptr));
         ::_exit(127);
     }
     if (output == Output::kBrokenPipe) {

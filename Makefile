@@ -4,13 +4,27 @@ JOBS ?= 2
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test test-unit test-cpus test-asan test-package bench bench-builds bench-check bench-windows package fuzz clean
+PREFIX ?= /usr/local
+
+.PHONY: install uninstall run test test-unit test-cpus test-asan test-package bench bench-builds bench-check bench-windows package fuzz clean
 
 run:
 	tools/install-deps run
 	cmake --preset app
 	cmake --build --preset app -j $(JOBS)
 	cd sample && ../build-app/tonemorph
+
+# The program, its manual page and its documentation under PREFIX (as root for /usr/local).
+install:
+	tools/install-deps run
+	cmake --preset app
+	cmake --build --preset app -j $(JOBS)
+	cmake --install build-app --prefix $(PREFIX)
+
+# Removes what `make install` put in place, by the list it left in build-app.
+uninstall:
+	xargs -r rm -fv < build-app/install_manifest.txt
+	rmdir --ignore-fail-on-non-empty $(PREFIX)/share/doc/tonemorph/docs $(PREFIX)/share/doc/tonemorph/examples $(PREFIX)/share/doc/tonemorph 2>/dev/null || true
 
 test:
 	tools/install-deps test

@@ -8,15 +8,11 @@
 #endif
 
 #include "core/pixel_kernels.h"
+#include "core/target_region.h"
 
 #if defined(__x86_64__)
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+TONEMORPH_TARGET_BEGIN("avx2")
 
 namespace tonemorph::avx2 {
 namespace {
@@ -59,11 +55,7 @@ void lookup(const uchar* src, uchar* dst, size_t n, const uchar* table) {
 }  // namespace
 }  // namespace tonemorph::avx2
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+TONEMORPH_TARGET_END
 
 namespace tonemorph {
 const PixelKernels& avx2Kernels() {

@@ -8,15 +8,11 @@
 #endif
 
 #include "core/pixel_kernels.h"
+#include "core/target_region.h"
 
 #if defined(__x86_64__)
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512vbmi"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vbmi")
-#endif
+TONEMORPH_TARGET_BEGIN("avx512f,avx512bw,avx512vbmi")
 
 namespace tonemorph::avx512 {
 namespace {
@@ -52,11 +48,7 @@ void lookup(const uchar* src, uchar* dst, size_t n, const uchar* table) {
 }  // namespace
 }  // namespace tonemorph::avx512
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+TONEMORPH_TARGET_END
 
 namespace tonemorph {
 const PixelKernels& avx512Kernels() {

@@ -114,18 +114,30 @@ bool VirtualDisplay::running() {
     return serverPid_ > 0;
 }
 
-bool windowManagerRunning(Display* display) {
-    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
-    Atom type = 0;
+namespace {
+
+// The 32-bit values of a property of the root window (up to count of them).
+std::vector<long> rootProperty(Display* display, const char* name, Atom type, long count) {
+    Atom actualType = 0;
     int format = 0;
     unsigned long items = 0;
     unsigned long after = 0;
     unsigned char* data = nullptr;
-    const bool found = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
-                                          XA_WINDOW, &type, &format, &items, &after, &data) == Success &&
-                       items == 1;
+    std::vector<long> values;
+    if (XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, name, False), 0,
+                           count, False, type, &actualType, &format, &items, &after, &data) == Success &&
+        data != nullptr && format == 32) {
+        const auto* value = reinterpret_cast<const long*>(data);
+        values.assign(value, value + items);
+    }
     if (data != nullptr) XFree(data);
-    return found;
+    return values;
+}
+
+}  // namespace
+
+bool windowManagerRunning(Display* display) {
+    return rootProperty(display, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, 1).size() == 1;
 }
 
 ScratchDir::ScratchDir() {
@@ -316,23 +328,12 @@ cv::Rect contentRect(Display* display, Window window) {
 }
 
 cv::Rect usableArea(Display* display) {
-    const Atom workArea = XInternAtom(display, "_NET_WORKAREA", False);
-    Atom type = 0;
-    int format = 0;
-    unsigned long items = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    cv::Rect area(0, 0, DisplayWidth(display, DefaultScreen(display)),
-                  DisplayHeight(display, DefaultScreen(display)));
-    if (XGetWindowProperty(display, DefaultRootWindow(display), workArea, 0, 4, False, XA_CARDINAL,
-                           &type, &format, &items, &after, &data) == Success &&
-        data != nullptr && items == 4) {
-        const auto* value = reinterpret_cast<const long*>(data);
-        area = cv::Rect(static_cast<int>(value[0]), static_cast<int>(value[1]),
-                        static_cast<int>(value[2]), static_cast<int>(value[3]));
+    const std::vector<long> workArea = rootProperty(display, "_NET_WORKAREA", XA_CARDINAL, 4);
+    if (workArea.size() == 4) {
+        return {static_cast<int>(workArea[0]), static_cast<int>(workArea[1]),
+                static_cast<int>(workArea[2]), static_cast<int>(workArea[3])};
     }
-    if (data != nullptr) XFree(data);
-    return area;
+    return {0, 0, DisplayWidth(display, DefaultScreen(display)), DisplayHeight(display, DefaultScreen(display))};
 }
 
 std::string legacyTitle(Display* display, Window window) {

@@ -82,8 +82,9 @@ int main() {
             std::cout << kLoadFailed << std::endl;
             return 1;
         }
-        // Formats whose header is not read above are judged by what they decoded to.
-        if (!declared && !fitsInMemory(appState.srcImage.size())) return 1;
+        // Judged again by what it decoded to: formats whose header is not read above, and headers
+        // that understate, before the work images and windows multiply it.
+        if (!fitsInMemory(appState.srcImage.size())) return 1;
         const std::string problem = displayProblem();
         if (!problem.empty()) {
             std::cerr << "tonemorph: " << problem << std::endl;

@@ -125,6 +125,12 @@ struct Session {
         return count;
     }
 
+    // Gives the slider the keyboard (a click on its handle) and lets the program settle.
+    void focus(gui::Slider slider) {
+        gui::focusByHandle(display.name(), display.connection(), windows.panel, sliders[slider]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+
     void setSlider(gui::Slider slider, int value) {
         gui::setSlider(display.name(), windows.panel, sliders[slider], value, gui::kSliderMaximum[slider]);
         std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -137,9 +143,7 @@ void sizeSweep(const char* what, cv::Size screen, const cv::Mat& picture) {
     const cv::Size view = gui::windowSize(session.display.connection(), session.windows.effect);
     session.setSlider(gui::kShape, 2);
     session.setSlider(gui::kSize, 0);
-    gui::focusByHandle(session.display.name(), session.display.connection(), session.windows.panel,
-                       session.sliders[gui::kSize]);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    session.focus(gui::kSize);
     Display* x = session.display.connection();
     DamageWatch damage(x, session.windows.effect);
     std::vector<double> times;
@@ -168,9 +172,7 @@ void heldKey(cv::Size screen, const cv::Mat& picture) {
     Session session(screen, picture);
     session.setSlider(gui::kShape, 2);
     session.setSlider(gui::kSize, 21);
-    gui::focusByHandle(session.display.name(), session.display.connection(), session.windows.panel,
-                       session.sliders[gui::kContrast]);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    session.focus(gui::kContrast);
     Display* x = session.display.connection();
     const int rendersAtStart = session.effectRenders();
     const auto start = Clock::now();

@@ -68,8 +68,16 @@ QSize fitPanelToSliders(QWidget* panel) {
 QMargins frameOf(const QWidget* window) {
     const QRect outer = window->frameGeometry();
     const QRect inner = window->geometry();
-    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-            outer.bottom() - inner.bottom()};
+    // A frame is never negative; a bad reading must not push windows off the screen.
+    return {std::max(0, inner.left() - outer.left()), std::max(0, inner.top() - outer.top()),
+            std::max(0, outer.right() - inner.right()), std::max(0, outer.bottom() - inner.bottom())};
+}
+
+// Where a window stands, its frame included. Without a window manager there is no frame, and the
+// toolkit's guess at one (from the window's place in the window tree) is wrong while a resize is
+// under way, so the window's own position is the answer.
+QPoint placeOf(const QWidget* window, bool windowManager) {
+    return windowManager ? window->frameGeometry().topLeft() : window->geometry().topLeft();
 }
 
 // A window manager frames new windows a moment after they appear; the layout needs the frames.
@@ -122,7 +130,7 @@ void arrangeWindows(cv::Size picture, bool windowManager) {
     if (windowManager) waitForFrames({panel, source, effect});
 
     const QRect area = screen->availableGeometry();
-    const QMargins frame = frameOf(panel);
+    const QMargins frame = windowManager ? frameOf(panel) : QMargins();
     tonemorph::LayoutRequest request;
     request.area = cv::Rect(area.x(), area.y(), area.width(), area.height());
     request.frame = {frame.left(), frame.top(), frame.right(), frame.bottom()};
@@ -153,7 +161,7 @@ void arrangeWindows(cv::Size picture, bool windowManager) {
         bool placed = panel->size() == panelSize;
         if (!placed) panel->resize(panelSize);
         for (const auto& [window, at] : places) {
-            if (window->frameGeometry().topLeft() != QPoint(at.x, at.y)) {
+            if (placeOf(window, windowManager) != QPoint(at.x, at.y)) {
                 window->move(at.x, at.y);
                 placed = false;
             }

@@ -117,7 +117,9 @@ void applyMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation, int k
     thread_local bool runsUsable = false;
     if (cachedSize != kernelSize || cachedShape != shape) {
         element = structuringElement(kernelSize, kernelShape);
-        runsUsable = elementRuns(element, kernelSize, runs);
+        // Sizes past the sliders' range go to the library: the tile loops keep one output row's
+        // terms on the stack, at most one pair per element row of the largest element.
+        runsUsable = kernelSize <= kMaxKernelSize && elementRuns(element, kernelSize, runs);
         cachedSize = kernelSize;
         cachedShape = shape;
     }

@@ -38,7 +38,8 @@ struct Geometry {
 // Pairs of spans one output row may combine: one per element row, or for the direct form one per
 // two cells of an element no larger than kDirectMaxSize.
 constexpr int kDirectMaxSize = 2;
-constexpr int kMaxSpans = 2 * 21 + 1;
+constexpr int kMaxKernelSize = 21;
+constexpr int kMaxSpans = 2 * kMaxKernelSize + 1;
 
 struct TileJob {
     const cv::Mat* src;

@@ -1,4 +1,5 @@
-// The pixel loops 32 bytes at a time: AVX2, with in-lane byte shuffles for the tone table.
+// The pixel loops 32 bytes at a time: AVX2, with fixed-point arithmetic or in-lane byte shuffles
+// for the tone.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -32,7 +33,7 @@ struct V {
 // x & 15. For row h, x - 16h is 0..15 exactly for the bytes of that row; a saturating add of 0x70
 // keeps those below 0x80 and pushes every other byte to 0x80 or more, which the shuffle turns
 // into 0. So each row contributes its entries and nothing else.
-void lookup(const uchar* src, uchar* dst, size_t n, const uchar* table) {
+void lookupByRows(const uchar* src, uchar* dst, size_t n, const uchar* table) {
     __m256i rows[16];
     for (int h = 0; h < 16; ++h) {
         rows[h] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 * h)));
@@ -50,6 +51,58 @@ void lookup(const uchar* src, uchar* dst, size_t n, const uchar* table) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), result);
     }
     for (; i < n; ++i) dst[i] = table[src[i]];
+}
+
+// The same 32 values by arithmetic, in half the instructions: each byte widened and paired with
+// the unit, so one multiply-add per 8 values gives x * gain + unit * offset; shifted, then packed
+// back with saturation (which is the clamp). Then the correction where x is in the set: the low
+// nibble picks a byte of the set and the high nibble a bit of it, both by shuffles.
+void lookupByArithmetic(const uchar* src, uchar* dst, size_t n, const ToneProgram& tone) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i unit = _mm256_set1_epi16(tone.unit);
+    const __m256i factors = _mm256_set1_epi32(static_cast<int>(
+        (static_cast<uint32_t>(static_cast<uint16_t>(tone.offset)) << 16) | static_cast<uint16_t>(tone.gain)));
+    const __m128i shift = _mm_cvtsi32_si128(tone.shift);
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i one = _mm256_set1_epi8(1);
+    const __m256i setLow = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tone.setLow)));
+    const __m256i setHigh = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(tone.setHigh)));
+    const __m256i bitLow = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0,
+                                            1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i bitHigh = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128,
+                                             0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128);
+    const auto scaled = [&](__m256i words, bool high) {
+        const __m256i pairs = high ? _mm256_unpackhi_epi16(words, unit) : _mm256_unpacklo_epi16(words, unit);
+        return _mm256_sra_epi32(_mm256_madd_epi16(pairs, factors), shift);
+    };
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
+        const __m256i low = _mm256_unpacklo_epi8(x, zero);
+        const __m256i high = _mm256_unpackhi_epi8(x, zero);
+        // Unpacking and packing both stay within each 128-bit half, so the order comes back.
+        __m256i result = _mm256_packus_epi16(_mm256_packs_epi32(scaled(low, false), scaled(low, true)),
+                                             _mm256_packs_epi32(scaled(high, false), scaled(high, true)));
+        if (tone.correction != 0) {
+            const __m256i column = _mm256_and_si256(x, nibble);
+            const __m256i row = _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble);
+            const __m256i member = _mm256_or_si256(
+                _mm256_and_si256(_mm256_shuffle_epi8(setLow, column), _mm256_shuffle_epi8(bitLow, row)),
+                _mm256_and_si256(_mm256_shuffle_epi8(setHigh, column), _mm256_shuffle_epi8(bitHigh, row)));
+            const __m256i step = _mm256_min_epu8(member, one);
+            result = tone.correction > 0 ? _mm256_add_epi8(result, step) : _mm256_sub_epi8(result, step);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), result);
+    }
+    for (; i < n; ++i) dst[i] = tone.table[src[i]];
+}
+
+void lookup(const uchar* src, uchar* dst, size_t n, const ToneProgram& tone) {
+    if (tone.arithmetic) {
+        lookupByArithmetic(src, dst, n, tone);
+    } else {
+        lookupByRows(src, dst, n, tone.table);
+    }
 }
 
 }  // namespace

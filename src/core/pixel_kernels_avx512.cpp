@@ -30,7 +30,8 @@ struct V {
 
 // 64 lookups per step: two 128-entry byte permutes cover the table's halves, and the top bit of
 // each index picks between them.
-void lookup(const uchar* src, uchar* dst, size_t n, const uchar* table) {
+void lookup(const uchar* src, uchar* dst, size_t n, const ToneProgram& tone) {
+    const uchar* table = tone.table;
     const __m512i t0 = _mm512_loadu_si512(table);
     const __m512i t1 = _mm512_loadu_si512(table + 64);
     const __m512i t2 = _mm512_loadu_si512(table + 128);

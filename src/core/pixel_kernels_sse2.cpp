@@ -26,7 +26,8 @@ struct V {
 
 #include "core/morphology_tiles.inc"
 
-void lookup(const uchar* src, uchar* dst, size_t n, const uchar* table) {
+void lookup(const uchar* src, uchar* dst, size_t n, const ToneProgram& tone) {
+    const uchar* table = tone.table;
     for (size_t i = 0; i < n; ++i) dst[i] = table[src[i]];
 }
 

@@ -54,11 +54,11 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     // The smallest crosses and ellipses are cheapest read pixel by pixel: building levels or
     // column passes for runs of at most five pixels costs more than it saves.
     job.direct = shape != cv::MORPH_RECT && k <= kDirectMaxSize;
-    // Tiles small enough that a tile's scratch stays in the core's own cache.
-    const bool runsPerRow = shape == cv::MORPH_ELLIPSE || job.direct;
-    const bool levelsPerRow = runsPerRow && !job.direct;
-    job.tileRows = levelsPerRow ? 64 : 128;
-    job.tileCols = levelsPerRow ? 256 : 512;
+    // Tiles small enough that a tile's scratch stays in the core's own cache. The ellipse keeps
+    // only a ring of rows, so its tiles can be tall, which saves remaking the rows they share.
+    const bool ring = shape == cv::MORPH_ELLIPSE && !job.direct;
+    job.tileRows = ring ? 256 : 128;
+    job.tileCols = ring ? 256 : 512;
     job.tilesAcross = (src.cols + job.tileCols - 1) / job.tileCols;
     job.tiles = job.tilesAcross * ((src.rows + job.tileRows - 1) / job.tileRows);
     // Scratch belongs to stripes of tiles, not to threads: it is all sized here, before the
@@ -69,10 +69,13 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     const int tileBytes = std::min(job.tileCols, src.cols) * src.channels();
     const int levelStride = (std::min(job.tileCols, src.cols) + 2 * k) * src.channels();
     const int levelCount = job.direct ? 1 : floorLog2(2 * k + 1) + 1;
-    const size_t levelBytes = static_cast<size_t>(runsPerRow ? tileRows + 2 * k : 1) *
-                              static_cast<size_t>(levelCount) * static_cast<size_t>(levelStride);
+    const size_t levelRows = ring ? 1 : job.direct ? tileRows + 2 * k : 1;
+    const size_t levelBytes = levelRows * static_cast<size_t>(levelCount) * static_cast<size_t>(levelStride);
+    // The ring: 2k+1 rows of at most k+1 classes (the element is symmetric), each whole vectors.
+    const size_t classStride = static_cast<size_t>((tileBytes + 63) / 64 * 64);
     const size_t columnBytes =
-        runsPerRow ? 1 : static_cast<size_t>(tileRows + 2 * k) * static_cast<size_t>(tileBytes);
+        ring ? static_cast<size_t>(2 * k + 1) * static_cast<size_t>(k + 1) * classStride + 64
+        : job.direct ? 1 : static_cast<size_t>(tileRows + 2 * k) * static_cast<size_t>(tileBytes);
     thread_local std::vector<std::vector<uchar>> buffers;
     if (buffers.size() < static_cast<size_t>(2 * job.stripes)) buffers.resize(static_cast<size_t>(2 * job.stripes));
     for (int stripe = 0; stripe < job.stripes; ++stripe) {

@@ -35,8 +35,8 @@ struct Geometry {
     int cols;
 };
 
-// Pairs of spans one output row may combine: one per element row, or for the direct form one per
-// two cells of an element no larger than kDirectMaxSize.
+// Terms one output row may combine: one per element row (or per run class), or for the direct
+// form one per two cells of an element no larger than kDirectMaxSize.
 constexpr int kDirectMaxSize = 2;
 constexpr int kMaxKernelSize = 21;
 constexpr int kMaxSpans = 2 * kMaxKernelSize + 1;

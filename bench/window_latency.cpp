@@ -137,7 +137,8 @@ struct Session {
     }
 };
 
-// Key press to effect window updated, for every step of the size sweep 0..21..0 with the ellipse.
+// Key press to effect window updated, for every step of the size sweep 0..21..0 with the ellipse,
+// then for 20 steps between sizes 21 and 20 (the slowest settings).
 void sizeSweep(const char* what, cv::Size screen, const cv::Mat& picture) {
     Session session(screen, picture);
     const cv::Size view = gui::windowSize(session.display.connection(), session.windows.effect);
@@ -146,22 +147,32 @@ void sizeSweep(const char* what, cv::Size screen, const cv::Mat& picture) {
     session.focus(gui::kSize);
     Display* x = session.display.connection();
     DamageWatch damage(x, session.windows.effect);
-    std::vector<double> times;
-    for (int step = 0; step < 42; ++step) {
-        damage.drain();
-        const auto start = Clock::now();
-        tapKey(x, step < 21 ? XK_Right : XK_Left);
-        if (!damage.wait(5.0)) {
-            std::printf("  step %d: no update within 5 s\n", step);
-            continue;
+    const auto notifications = [&](int count, const auto& keyOfStep) {
+        std::vector<double> times;
+        for (int step = 0; step < count; ++step) {
+            damage.drain();
+            const auto start = Clock::now();
+            tapKey(x, keyOfStep(step));
+            if (!damage.wait(5.0)) {
+                std::printf("  step %d: no update within 5 s\n", step);
+                continue;
+            }
+            times.push_back(millisecondsSince(start));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        times.push_back(millisecondsSince(start));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    std::sort(times.begin(), times.end());
-    if (times.empty()) return;
-    std::printf("%-32s effect window %dx%d: %zu notifications, median %.1f ms, worst %.1f ms\n", what,
-                view.width, view.height, times.size(), times[times.size() / 2], times.back());
+        std::sort(times.begin(), times.end());
+        return times;
+    };
+    const std::vector<double> sweep = notifications(42, [](int step) { return step < 21 ? XK_Right : XK_Left; });
+    // Back at size 0: up to 21 again, then the slowest settings.
+    for (int step = 0; step < 21; ++step) tapKey(x, XK_Right);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const std::vector<double> slowest = notifications(20, [](int step) { return step % 2 ? XK_Right : XK_Left; });
+    if (sweep.empty() || slowest.empty()) return;
+    std::printf("%-32s effect window %dx%d: sweep of %zu notifications, median %.1f ms, 90%% %.1f ms, worst %.1f ms;"
+                " sizes 20 and 21, %zu notifications, median %.1f ms, worst %.1f ms\n",
+                what, view.width, view.height, sweep.size(), sweep[sweep.size() / 2], sweep[sweep.size() * 9 / 10],
+                sweep.back(), slowest.size(), slowest[slowest.size() / 2], slowest.back());
     tapKey(x, XK_q);
     session.run->waitExit(30.0);
 }

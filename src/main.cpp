@@ -16,6 +16,7 @@
 #include "core/memory_budget.h"
 #include "core/picture_header.h"
 #include "display_check.h"
+#include "effect_display.h"
 #include "effect_render.h"
 #include "picture_shortcuts.h"
 #include "text_locale.h"
@@ -104,8 +105,9 @@ int main() {
         renderEffect();
         installControlPanel();
         arrangeWindows(appState.srcImage.size(), windowManagerRunning());
-        addPictureShortcuts(sourceWindow, appState.srcImage);
-        addPictureShortcuts(effectWindow, appState.effectImage);
+        followEffectWindow(appState.effectImage);
+        addPictureShortcuts(sourceWindow, appState.srcImage, nullptr);
+        addPictureShortcuts(effectWindow, appState.effectImage, effectZoomChanged);
 
         std::cout << std::endl << std::endl;
         std::cout << kBannerRunning << kBannerQuit;

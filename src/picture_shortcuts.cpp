@@ -68,24 +68,26 @@ void copyPicture(const cv::Mat& picture) {
 
 }  // namespace
 
-void addPictureShortcuts(const WindowName& name, const cv::Mat& picture) {
+void addPictureShortcuts(const WindowName& name, const cv::Mat& picture, void (*zoomChanged)(bool zoomedIn)) {
     if (QApplication::instance() == nullptr) return;  // another toolkit keeps its own shortcuts
     auto* window = static_cast<QWidget*>(cvGetWindowHandle(name.id));
     QGraphicsView* view = window != nullptr ? window->findChild<QGraphicsView*>() : nullptr;
     if (view == nullptr) return;
     // The view's own zoom and pan steps, by the names the toolkit gives them. Some of them leave
     // the repaint to the toolbar's status display, which these windows do not have.
-    const auto viewStep = [view](const char* step) {
-        return [view, step] {
+    const auto viewStep = [view, zoomChanged](const char* step, int zoom = 0) {
+        return [view, step, zoom, zoomChanged] {
+            if (zoom > 0 && zoomChanged != nullptr) zoomChanged(true);
             QMetaObject::invokeMethod(view, step);
+            if (zoom < 0 && zoomChanged != nullptr) zoomChanged(false);
             view->viewport()->update();
         };
     };
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Plus), viewStep("ZoomIn"));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Equal), viewStep("ZoomIn"));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Plus), viewStep("ZoomIn", 1));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Equal), viewStep("ZoomIn", 1));
     onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Minus), viewStep("ZoomOut"));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Z), viewStep("resetZoom"));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_X), viewStep("imgRegion"));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Z), viewStep("resetZoom", -1));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_X), viewStep("imgRegion", 1));
     onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Left), viewStep("siftWindowOnLeft"));
     onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Right), viewStep("siftWindowOnRight"));
     onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Up), viewStep("siftWindowOnUp"));

@@ -9,4 +9,6 @@
 #include "window_names.h"
 
 // picture: the image the window shows, read when a shortcut is used (it may change meanwhile).
-void addPictureShortcuts(const WindowName& window, const cv::Mat& picture);
+// zoomChanged, if given, hears of zoom steps: true before the view zooms in, false after it is
+// reset to the whole picture.
+void addPictureShortcuts(const WindowName& window, const cv::Mat& picture, void (*zoomChanged)(bool zoomedIn));

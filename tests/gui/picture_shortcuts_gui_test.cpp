@@ -1,6 +1,7 @@
 // The picture windows' shortcuts on a photo larger than the screen, with a window manager: zoom
 // and pan through the toolkit's view reach beyond 1:1 detail and come back to the whole picture,
-// and Ctrl+S saves the picture at full resolution, not the window's scaled view.
+// and Ctrl+S saves the picture at full resolution, not the window's scaled view. Also what the
+// scaled effect window is given: a sample at its own size, the full result while zoomed in.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -46,6 +47,8 @@ protected:
         });
     }
 
+    bool holdsFullPicture() const { return lastShown("tonemorph-effect").size() == picture_.size(); }
+
     cv::Mat picture_;
 };
 
@@ -79,7 +82,9 @@ int longestRun(const cv::Mat& shot) {
 
 // Ensure the wheel, Ctrl+plus and Ctrl+equal zoom in and Ctrl+minus back out; Ctrl+X zooms past
 // 1:1 (on a picture of random pixels, each picture pixel becomes a block of screen pixels);
-// Ctrl+arrows pan; Ctrl+Z brings back the whole picture exactly as it was first shown.
+// Ctrl+arrows pan; Ctrl+Z brings back the whole picture exactly as it was first shown. Zoomed in,
+// the effect window holds the full picture, so what it magnifies are the result's own pixels;
+// back at the whole view it holds the view-sized sample again.
 TEST_F(PictureShortcuts, ZoomReachesPixelDetailAndComesBack) {
     cv::Mat noise(3000, 4000, CV_8UC3);
     cv::randu(noise, 0, 256);
@@ -94,19 +99,37 @@ TEST_F(PictureShortcuts, ZoomReachesPixelDetailAndComesBack) {
         keysInEffect(zoomIn);
         EXPECT_TRUE(gui::waitUntil(5.0, [&] { return cv::norm(effectShot(), whole, cv::NORM_INF) > 0; }))
             << "no zoom";
+        EXPECT_TRUE(holdsFullPicture()) << "zoomed in on a sample";
         keysInEffect("key --repeat 30 ctrl+minus");
         keysInEffect("key ctrl+z");
         EXPECT_TRUE(effectShows(whole)) << "not back to the whole picture";
+        EXPECT_TRUE(gui::waitUntil(5.0, [&] { return effectGiven(noise) && !holdsFullPicture(); }))
+            << "the whole view is not given its sample again";
     }
     keysInEffect("key ctrl+x");
     EXPECT_TRUE(gui::waitUntil(5.0, [&] { return longestRun(effectShot()) >= 5; }))
         << "not zoomed past 1:1; longest run " << longestRun(effectShot());
+    EXPECT_TRUE(holdsFullPicture()) << "zoomed in on a sample";
     const cv::Mat zoomed = effectShot();
     keysInEffect("key --repeat 5 ctrl+Left");
     EXPECT_TRUE(gui::waitUntil(5.0, [&] { return cv::norm(effectShot(), zoomed, cv::NORM_INF) > 0; }))
         << "no panning";
     keysInEffect("key ctrl+z");
     EXPECT_TRUE(effectShows(whole));
+}
+
+// Ensure a scaled effect window that the user resizes is given a sample of the result at its new
+// size, and keeps getting that size on the next notification.
+TEST_F(PictureShortcuts, ResizedWindowIsGivenASampleOfItsNewSize) {
+    startWith(gui::testPicture({4000, 3000}));
+    gui::xdotool(display_.name(), "windowsize " + std::to_string(windows_.effect) + " 500 400");
+    const auto givenWidth = [&] { return lastShown("tonemorph-effect").cols; };
+    EXPECT_TRUE(gui::waitUntil(5.0, [&] { return givenWidth() == 500 && effectGiven(picture_); }))
+        << "given a picture " << givenWidth() << " wide";
+    setSlider(gui::kSize, 2);
+    cv::Mat expected;
+    reference::libraryMorphology(picture_, expected, 0, 2, 0);
+    EXPECT_TRUE(gui::waitUntil(10.0, [&] { return givenWidth() == 500 && effectGiven(expected); }));
 }
 
 // Ensure Ctrl+S in a scaled window asks for a file and writes the effect at full resolution, and
@@ -116,10 +139,8 @@ TEST_F(PictureShortcuts, SaveWritesTheFullResolutionPicture) {
     setSlider(gui::kSize, 4);
     cv::Mat shownEffect;
     reference::libraryMorphology(picture_, shownEffect, 0, 4, 0);
-    ASSERT_TRUE(gui::waitUntil(20.0, [&] {
-        const cv::Mat shown = lastShown("tonemorph-effect");
-        return !shown.empty() && cv::norm(shown, shownEffect, cv::NORM_INF) == 0;
-    })) << "the effect of size 4 was never shown";
+    ASSERT_TRUE(gui::waitUntil(20.0, [&] { return effectGiven(shownEffect); }))
+        << "the effect of size 4 was never shown";
     for (const std::string name : {"saved-effect.png", "saved-without-extension"}) {
         SCOPED_TRACE(name);
         keysInEffect("key ctrl+s");

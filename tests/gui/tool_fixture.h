@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "gui/gui_harness.h"
 
@@ -98,6 +99,18 @@ protected:
     // The exact image last shown in a window, as saved by the spy.
     cv::Mat lastShown(const std::string& windowId) const {
         return cv::imread(dir_.file(windowId + ".png"), cv::IMREAD_UNCHANGED);
+    }
+
+    // Whether the effect window was last given `picture`: itself, or where the window shows it
+    // scaled down, one pixel of it per shown pixel, sampled as the toolkit scales.
+    bool effectGiven(const cv::Mat& picture) const {
+        const cv::Mat shown = lastShown("tonemorph-effect");
+        if (shown.empty() || shown.type() != picture.type()) return false;
+        if (shown.size() == picture.size()) return cv::norm(shown, picture, cv::NORM_INF) == 0;
+        if (shown.cols > picture.cols || shown.rows > picture.rows) return false;
+        cv::Mat sample;
+        cv::resize(picture, sample, shown.size(), 0, 0, cv::INTER_NEAREST);
+        return cv::norm(shown, sample, cv::NORM_INF) == 0;
     }
 
     bool findSliders() {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "gui/tool_fixture.h"
 
@@ -17,7 +19,11 @@ protected:
         gui::ProgramRun run(dir_.path(), display);
         ASSERT_TRUE(gui::waitUntil(gui::kStartTimeout, [&] { return run.out() == gui::kBanner || !run.running(); }))
             << "stdout: " << run.out();
-        ASSERT_EQ(run.out(), gui::kBanner) << "stderr: " << run.err();
+        if (run.out() != gui::kBanner) {
+            const std::optional<int> status = run.waitExit(0.0);
+            FAIL() << "no banner; stdout: " << run.out() << ", stderr: " << run.err()
+                   << ", exit status: " << (status ? std::to_string(*status) : "still running");
+        }
         // The test is a client like any other: a server still finishing the reset after the previous
         // start may refuse it for a moment.
         Display* connection = nullptr;

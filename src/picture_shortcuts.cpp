@@ -75,19 +75,20 @@ void addPictureShortcuts(const WindowName& name, const cv::Mat& picture, void (*
     if (view == nullptr) return;
     // The view's own zoom and pan steps, by the names the toolkit gives them. Some of them leave
     // the repaint to the toolbar's status display, which these windows do not have.
-    const auto viewStep = [view, zoomChanged](const char* step, int zoom = 0) {
+    enum class Zoom { kKept, kIn, kReset };
+    const auto viewStep = [view, zoomChanged](const char* step, Zoom zoom = Zoom::kKept) {
         return [view, step, zoom, zoomChanged] {
-            if (zoom > 0 && zoomChanged != nullptr) zoomChanged(true);
+            if (zoom == Zoom::kIn && zoomChanged != nullptr) zoomChanged(true);
             QMetaObject::invokeMethod(view, step);
-            if (zoom < 0 && zoomChanged != nullptr) zoomChanged(false);
+            if (zoom == Zoom::kReset && zoomChanged != nullptr) zoomChanged(false);
             view->viewport()->update();
         };
     };
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Plus), viewStep("ZoomIn", 1));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Equal), viewStep("ZoomIn", 1));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Plus), viewStep("ZoomIn", Zoom::kIn));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Equal), viewStep("ZoomIn", Zoom::kIn));
     onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Minus), viewStep("ZoomOut"));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Z), viewStep("resetZoom", -1));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_X), viewStep("imgRegion", 1));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Z), viewStep("resetZoom", Zoom::kReset));
+    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_X), viewStep("imgRegion", Zoom::kIn));
     onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Left), viewStep("siftWindowOnLeft"));
     onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Right), viewStep("siftWindowOnRight"));
     onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Up), viewStep("siftWindowOnUp"));

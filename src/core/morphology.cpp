@@ -69,7 +69,8 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     const int tileBytes = std::min(job.tileCols, src.cols) * src.channels();
     const int levelStride = (std::min(job.tileCols, src.cols) + 2 * k) * src.channels();
     const int levelCount = job.direct ? 1 : floorLog2(2 * k + 1) + 1;
-    const size_t levelRows = ring ? 1 : job.direct ? tileRows + 2 * k : 1;
+    // The direct form keeps a padded copy of every row of a tile; the others one row's levels.
+    const size_t levelRows = job.direct ? tileRows + 2 * k : 1;
     const size_t levelBytes = levelRows * static_cast<size_t>(levelCount) * static_cast<size_t>(levelStride);
     // The ring: 2k+1 rows of at most k+1 classes (the element is symmetric), each whole vectors.
     const size_t classStride = static_cast<size_t>((tileBytes + 63) / 64 * 64);

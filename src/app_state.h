@@ -3,11 +3,16 @@
 
 #include <opencv2/core.hpp>
 
+#include "core/effect_pipeline.h"
+
 struct AppState {
     // Constructed in this order and destroyed in reverse when the process ends.
     cv::Mat srcImage;     // the picture from 1.jpg, never written after loading
     cv::Mat effectImage;  // the final result shown in the effect window
-    cv::Mat toneImage;    // the tone-adjusted picture the morphology stage reads
+    cv::Mat toneImage;    // the tone-adjusted picture, rewritten by every pass
+    // The eroded or dilated source, kept while the morphology settings stay: a contrast or
+    // brightness move then only maps it through the new tone table.
+    tonemorph::KeptMorphology keptMorphology;
 
     int morphOperation = 0;    // 0 erosion, anything else dilation (0..1)
     int kernelSize = 0;        // half-size k: a (2k+1) x (2k+1) element (0..21)

@@ -8,6 +8,7 @@ void renderEffect() {
     const tonemorph::EffectSettings settings{appState.morphOperation, appState.kernelSize,
                                              appState.kernelShape, appState.contrastValue,
                                              appState.brightnessValue};
-    tonemorph::computeEffect(appState.srcImage, appState.toneImage, appState.effectImage, settings);
+    tonemorph::computeEffect(appState.srcImage, appState.toneImage, appState.effectImage, settings,
+                            appState.keptMorphology);
     showEffect(appState.effectImage);
 }

@@ -2,15 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "reference/literal_pass.h"
 
 namespace {
 
-cv::Mat photoLikeImage() {
+cv::Mat photoLikeImage(uint64_t seed = 7) {
     cv::Mat image(48, 64, CV_8UC3);
-    cv::RNG rng(7);
+    cv::RNG rng(seed);
     rng.fill(image, cv::RNG::UNIFORM, 0, 256);
     return image;
+}
+
+std::string describe(const tonemorph::EffectSettings& s) {
+    return "operation " + std::to_string(s.morphOperation) + ", size " + std::to_string(s.kernelSize) +
+           ", shape " + std::to_string(s.kernelShape) + ", contrast " + std::to_string(s.contrastValue) +
+           ", brightness " + std::to_string(s.brightnessValue);
 }
 
 // Ensure the initial settings reproduce the source exactly in both derived images.
@@ -18,27 +26,69 @@ TEST(EffectPipeline, InitialSettingsReproduceSource) {
     const cv::Mat src = photoLikeImage();
     cv::Mat tone = cv::Mat::zeros(src.size(), src.type());
     cv::Mat effect = cv::Mat::zeros(src.size(), src.type());
-    tonemorph::computeEffect(src, tone, effect, tonemorph::EffectSettings{});
+    tonemorph::KeptMorphology kept;
+    tonemorph::computeEffect(src, tone, effect, tonemorph::EffectSettings{}, kept);
     EXPECT_EQ(cv::norm(src, tone, cv::NORM_INF), 0);
     EXPECT_EQ(cv::norm(src, effect, cv::NORM_INF), 0);
 }
 
-// Ensure a whole pass equals the literal tone stage followed by the library's morphology.
-TEST(EffectPipeline, PassEqualsLiteralPass) {
-    const cv::Mat src = photoLikeImage();
-    const tonemorph::EffectSettings settings[] = {
-        {1, 1, 2, 150, 120}, {0, 3, 1, 57, 100}, {0, 21, 2, 300, 0}, {1, 7, 0, 35, 200}};
-    for (const auto& s : settings) {
+struct Step {
+    tonemorph::EffectSettings settings;
+    int picture;  // index into the pictures the sequence runs on
+};
+
+struct Sequence {
+    const char* name;
+    std::vector<Step> steps;
+};
+
+// Ensure every pass of a run of slider moves equals the literal pass of its settings, however the
+// kept morphology result is reused: tone moves after a morphology move, morphology moves after tone
+// moves, back and forth, size 0 in between, shape codes that mean the same element, and a new
+// picture under unchanged settings.
+TEST(EffectPipeline, EveryPassOfASequenceEqualsTheLiteralPass) {
+    const cv::Mat frame = photoLikeImage(11);
+    // Two whole pictures of one size, and a view into a larger one.
+    const cv::Mat pictures[] = {photoLikeImage(7), photoLikeImage(8),
+                                frame(cv::Rect(3, 2, 40, 30))};
+    const Sequence sequences[] = {
+        {"tone moves after a morphology move",
+         {{{0, 21, 2, 100, 100}, 0}, {{0, 21, 2, 150, 100}, 0}, {{0, 21, 2, 150, 30}, 0},
+          {{0, 21, 2, 0, 200}, 0}, {{0, 21, 2, 57, 100}, 0}}},
+        {"morphology moves after tone moves",
+         {{{0, 0, 0, 57, 100}, 0}, {{0, 0, 0, 110, 120}, 0}, {{0, 3, 0, 110, 120}, 0},
+          {{0, 3, 1, 110, 120}, 0}, {{0, 3, 2, 110, 120}, 0}, {{1, 3, 2, 110, 120}, 0},
+          {{1, 4, 2, 110, 120}, 0}}},
+        {"back and forth",
+         {{{1, 5, 0, 110, 100}, 0}, {{0, 5, 0, 110, 100}, 0}, {{1, 5, 0, 110, 100}, 0},
+          {{1, 5, 0, 35, 20}, 0}, {{0, 5, 0, 7, 90}, 0}, {{0, 6, 0, 7, 90}, 0}, {{0, 5, 0, 7, 90}, 0},
+          {{0, 5, 1, 300, 100}, 0}, {{0, 5, 0, 300, 100}, 0}}},
+        {"size 0 in between",
+         {{{0, 7, 2, 120, 80}, 0}, {{0, 0, 2, 120, 80}, 0}, {{0, 7, 2, 200, 80}, 0},
+          {{1, 0, 1, 50, 100}, 0}, {{1, 7, 1, 50, 100}, 0}, {{1, 0, 1, 50, 100}, 0}}},
+        {"operation and shape codes beyond the sliders",
+         {{{0, 2, 0, 90, 100}, 0}, {{0, 2, 5, 90, 100}, 0}, {{2, 2, 5, 90, 100}, 0},
+          {{1, 2, 0, 130, 100}, 0}, {{1, 2, 1, 130, 100}, 0}}},
+        {"a new picture under the same settings",
+         {{{0, 4, 2, 140, 90}, 0}, {{0, 4, 2, 140, 90}, 1}, {{0, 4, 2, 100, 100}, 1},
+          {{0, 4, 2, 100, 100}, 2}, {{0, 4, 2, 60, 150}, 2}, {{0, 4, 2, 60, 150}, 0}}},
+    };
+    for (const Sequence& sequence : sequences) {
         cv::Mat tone;
         cv::Mat effect;
-        tonemorph::computeEffect(src, tone, effect, s);
-        cv::Mat literalTone;
-        cv::Mat literalEffect;
-        reference::literalPass(src, literalTone, literalEffect, s);
-        EXPECT_EQ(cv::norm(tone, literalTone, cv::NORM_INF), 0);
-        EXPECT_EQ(cv::norm(effect, literalEffect, cv::NORM_INF), 0)
-            << s.morphOperation << " " << s.kernelSize << " " << s.kernelShape << " "
-            << s.contrastValue << " " << s.brightnessValue;
+        tonemorph::KeptMorphology kept;
+        for (size_t i = 0; i < sequence.steps.size(); ++i) {
+            const Step& step = sequence.steps[i];
+            const cv::Mat& src = pictures[step.picture];
+            tonemorph::computeEffect(src, tone, effect, step.settings, kept);
+            cv::Mat literalTone;
+            cv::Mat literalEffect;
+            reference::literalPass(src.clone(), literalTone, literalEffect, step.settings);
+            EXPECT_EQ(cv::norm(tone, literalTone, cv::NORM_INF), 0)
+                << sequence.name << ", step " << i << ": tone, " << describe(step.settings);
+            EXPECT_EQ(cv::norm(effect, literalEffect, cv::NORM_INF), 0)
+                << sequence.name << ", step " << i << ": effect, " << describe(step.settings);
+        }
     }
 }
 
@@ -46,11 +96,12 @@ TEST(EffectPipeline, PassEqualsLiteralPass) {
 // morphology settings.
 TEST(EffectPipeline, ZeroContrastGivesUniformGrey) {
     const cv::Mat src = photoLikeImage();
+    tonemorph::KeptMorphology kept;
     for (int brightness : {0, 100, 150, 200}) {
         for (int shape = 0; shape <= 2; ++shape) {
             cv::Mat tone;
             cv::Mat effect;
-            tonemorph::computeEffect(src, tone, effect, {shape % 2, 4, shape, 0, brightness});
+            tonemorph::computeEffect(src, tone, effect, {shape % 2, 4, shape, 0, brightness}, kept);
             const cv::Mat grey(src.size(), src.type(), cv::Scalar::all(std::max(0, brightness - 100)));
             EXPECT_EQ(cv::norm(effect, grey, cv::NORM_INF), 0)
                 << "brightness " << brightness << ", shape " << shape;

@@ -78,6 +78,21 @@ TEST(ToneStage, TableEqualsLiteralArithmeticExhaustively) {
     }
 }
 
+// Ensure every tone table is non-decreasing in the source value, for every contrast and brightness
+// pair: the render pass keeps its morphology result across tone moves because erosion and
+// dilation commute with such a map, and a change of the arithmetic that breaks it must fail here.
+TEST(ToneStage, EveryToneTableIsNonDecreasing) {
+    for (int contrast = 0; contrast <= 300; ++contrast) {
+        for (int brightness = 0; brightness <= 200; ++brightness) {
+            const tonemorph::ToneTable table = tonemorph::buildToneTable(contrast, brightness);
+            for (size_t x = 1; x < table.size(); ++x) {
+                ASSERT_LE(table[x - 1], table[x]) << "contrast " << contrast << ", brightness "
+                                                  << brightness << ", source " << x;
+            }
+        }
+    }
+}
+
 // Ensure every element of the destination is rewritten, whatever it held, and that a view into a
 // larger image is read without its neighbours.
 TEST(ToneStage, OverwritesDestinationAndReadsViews) {

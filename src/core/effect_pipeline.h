@@ -1,5 +1,5 @@
-// The whole render pass without the window: tone stage into the tone image, then morphology into
-// the effect image.
+// The whole render pass without the window: the tone-adjusted source into the tone image, and the
+// eroded or dilated source, kept while the morphology settings stay, tone-adjusted into the effect.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -15,8 +15,20 @@ struct EffectSettings {
     int brightnessValue = 100;
 };
 
-// Rewrites tone and effect from src (8-bit, three channels) under the given settings.
+// The morphology result of the last pass and what it was made from. Every tone table is
+// non-decreasing, and the minimum or maximum over a neighbourhood commutes with a non-decreasing
+// map, so tone(erode(src)) equals erode(tone(src)): a pass that only moves the tone reuses it.
+struct KeptMorphology {
+    cv::Mat source;      // the picture it was made from; holding it keeps that buffer's address unique
+    cv::Mat result;      // erosion or dilation of source, before any tone
+    int operation = -1;  // 0 erosion, 1 dilation; -1 nothing kept
+    int kernelSize = -1;
+    int shape = -1;      // the library's shape code
+};
+
+// Rewrites tone and effect from src (8-bit, three channels) under the given settings, reusing and
+// updating kept. src's pixels must not change in place between passes that share kept.
 void computeEffect(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect,
-                   const EffectSettings& settings);
+                   const EffectSettings& settings, KeptMorphology& kept);
 
 }  // namespace tonemorph

@@ -12,9 +12,9 @@
 namespace tonemorph {
 
 // What the running program holds per pixel of its picture, measured at 12, 48 and 100
-// megapixels: the three images of the render pass and the copy each picture window keeps for
-// showing, all 3 bytes per pixel.
-constexpr int64_t kBytesPerPixel = 15;
+// megapixels: the three images of the render pass, the morphology result it keeps for tone moves
+// and the copy each picture window keeps for showing, all 3 bytes per pixel.
+constexpr int64_t kBytesPerPixel = 18;
 // What it holds whatever the picture: libraries, toolkit, fonts, window buffers (up to a 4K screen).
 constexpr int64_t kFixedBytes = int64_t{256} << 20;
 

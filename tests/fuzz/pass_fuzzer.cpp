@@ -1,7 +1,8 @@
 // libFuzzer target: turns its input into the instruction-set level the pixel loops run at, an
-// image size, the five settings, an optional frame around the image (so the pass reads a view
-// into a larger picture) and the pixels, then checks
-// our pass against the literal one: element-by-element tone arithmetic and the library's
+// image size, an optional frame around the image (so the pass reads a view into a larger
+// picture), a sequence of slider moves (each moving the tone, the morphology or both) and the
+// pixels, then checks every pass of the sequence, which reuses the kept morphology result as the
+// program does, against the literal one: element-by-element tone arithmetic and the library's
 // erode/dilate. Any difference aborts.
 #include <cstddef>
 #include <cstdint>
@@ -38,14 +39,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tonemorph::useSimdLevel(levels[static_cast<size_t>(in.next()) % levels.size()]);
     const int rows = 1 + in.next() % 96;
     const int cols = 1 + (in.next() | (in.next() << 8)) % 700;
-    tonemorph::EffectSettings settings;
-    settings.morphOperation = in.next() % 2;
-    settings.kernelSize = in.next() % 22;
-    settings.kernelShape = in.next() % 3;
-    settings.contrastValue = (in.next() | (in.next() << 8)) % 301;
-    settings.brightnessValue = in.next() % 201;
     const int frame = in.next() % 4;  // 0: a whole image; otherwise a view with this margin
     const int frameValue = in.next();
+    // Each move: a byte saying what moves (bit 0 the tone, bit 1 the morphology), then the values.
+    const int moveCount = 1 + in.next() % 6;
+    std::vector<tonemorph::EffectSettings> moves;
+    tonemorph::EffectSettings settings;
+    for (int m = 0; m < moveCount; ++m) {
+        const int what = m == 0 ? 3 : 1 + in.next() % 3;
+        if (what & 2) {
+            settings.morphOperation = in.next() % 2;
+            settings.kernelSize = in.next() % 22;
+            settings.kernelShape = in.next() % 3;
+        }
+        if (what & 1) {
+            settings.contrastValue = (in.next() | (in.next() << 8)) % 301;
+            settings.brightnessValue = in.next() % 201;
+        }
+        moves.push_back(settings);
+    }
 
     cv::Mat whole(rows + 2 * frame, cols + 2 * frame, CV_8UC3, cv::Scalar::all(frameValue));
     cv::Mat src = whole(cv::Rect(frame, frame, cols, rows));
@@ -63,16 +75,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     cv::Mat tone;
     cv::Mat effect;
-    tonemorph::computeEffect(src, tone, effect, settings);
-    cv::Mat literalTone;
-    cv::Mat literalEffect;
-    reference::literalPass(src, literalTone, literalEffect, settings);
-    if (cv::norm(tone, literalTone, cv::NORM_INF) != 0 ||
-        cv::norm(effect, literalEffect, cv::NORM_INF) != 0) {
-        std::fprintf(stderr, "mismatch at level %s: %dx%d frame %d, operation %d, size %d, shape %d, contrast %d, brightness %d\n",
-                     tonemorph::simdLevelName(tonemorph::simdLevel()), cols, rows, frame, settings.morphOperation, settings.kernelSize,
-                     settings.kernelShape, settings.contrastValue, settings.brightnessValue);
-        std::abort();
+    tonemorph::KeptMorphology kept;
+    for (const tonemorph::EffectSettings& move : moves) {
+        settings = move;
+        tonemorph::computeEffect(src, tone, effect, settings, kept);
+        cv::Mat literalTone;
+        cv::Mat literalEffect;
+        reference::literalPass(src, literalTone, literalEffect, settings);
+        if (cv::norm(tone, literalTone, cv::NORM_INF) != 0 ||
+            cv::norm(effect, literalEffect, cv::NORM_INF) != 0) {
+            std::fprintf(stderr, "mismatch at level %s: %dx%d frame %d, operation %d, size %d, shape %d, contrast %d, brightness %d\n",
+                         tonemorph::simdLevelName(tonemorph::simdLevel()), cols, rows, frame, settings.morphOperation, settings.kernelSize,
+                         settings.kernelShape, settings.contrastValue, settings.brightnessValue);
+            std::abort();
+        }
     }
     // The morphology alone on the view itself: its frame must count as outside the image.
     cv::Mat fromView;

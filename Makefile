@@ -56,12 +56,13 @@ bench-builds:
 	tools/install-deps bench
 	bench/build-types.sh
 
-# Time per slider notification in real windows (Xvfb and openbox), and a held key (a minute).
+# Time per slider notification in real windows (Xvfb and openbox), and a held key (minutes).
+# BEFORE=path/to/an/older/tonemorph measures that program first, in the same run.
 bench-windows:
 	tools/install-deps bench
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS) --target window_latency
-	build-bench/bench/window_latency
+	build-bench/bench/window_latency $(if $(BEFORE),--before $(BEFORE))
 
 # Our pass against the literal one on generated inputs, for FUZZ_SECONDS; fails on any difference.
 fuzz:

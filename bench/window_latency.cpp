@@ -3,8 +3,11 @@
 // - the time per slider notification, from the key press to the effect window's update on the X
 //   server (a Damage event), over a kernel-size sweep 0..21..0 with the ellipse, for the start-up
 //   layout (scaled windows on a 1920x1080 screen) and for 1:1 windows (on a screen they fit);
-// - a held key: 30 key repeats a second for 10 s at the slowest setting, then q, and the time from
-//   q to the program's exit (any backlog of notifications shows here).
+// - the same for contrast steps with the 43x43 ellipse set (the kept morphology result reused);
+// - a held key: 30 key repeats a second for 10 s on the contrast slider at the slowest setting,
+//   then q, and the time from q to the program's exit (any backlog of notifications shows here).
+// With --before PROGRAM every measurement is taken for that program first, then for ours, in one
+// run, so a change is judged under the same conditions.
 // The library's headers first: the X headers define macros that clash with its names.
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -18,9 +21,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "gui/gui_harness.h"
@@ -99,7 +104,7 @@ struct Session {
     gui::ScratchDir dir;
     std::unique_ptr<gui::ProgramRun> run;
     gui::ToolWindows windows;
-    std::vector<cv::Point> sliders;
+    std::vector<gui::SliderState> sliders;
 
     Session(cv::Size screen, const cv::Mat& picture)
         : display({screen, gui::ServerLife::kPersistent, true}) {
@@ -108,13 +113,11 @@ struct Session {
         // The spy logs every window update, which counts the render passes.
         run = std::make_unique<gui::ProgramRun>(
             dir.path(), display.name(),
-            std::vector<std::string>{"LD_PRELOAD=" IMSHOW_SPY, "TONEMORPH_IMSHOW_LOG=" + dir.file("imshow.log")});
+            std::vector<std::string>{"LD_PRELOAD=" IMSHOW_SPY, "TONEMORPH_IMSHOW_LOG=" + dir.file("imshow.log"),
+                                     "TONEMORPH_SLIDER_REPORT=" + dir.file("sliders.txt")});
         windows = gui::waitForToolWindows(display.connection(), 30.0);
         gui::waitUntil(30.0, [&] { return run->out().find("q键") != std::string::npos; });
-        gui::waitUntil(10.0, [&] {
-            sliders = gui::findSliders(gui::screenshot(display.connection(), windows.panel));
-            return sliders.size() == 5;
-        });
+        sliders = gui::waitForSliders(dir.file("sliders.txt"), 10.0);
         if (sliders.size() != 5) throw std::runtime_error("no sliders in the panel");
     }
 
@@ -127,15 +130,34 @@ struct Session {
 
     // Gives the slider the keyboard (a click on its handle) and lets the program settle.
     void focus(gui::Slider slider) {
-        gui::focusByHandle(display.name(), display.connection(), windows.panel, sliders[slider]);
+        gui::focusSlider(display.name(), windows.panel, dir.file("sliders.txt"), slider);
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
 
     void setSlider(gui::Slider slider, int value) {
-        gui::setSlider(display.name(), windows.panel, sliders[slider], value, gui::kSliderMaximum[slider]);
+        gui::setSlider(display.name(), windows.panel, dir.file("sliders.txt"), slider, value);
         std::this_thread::sleep_for(std::chrono::seconds(1));
     }
 };
+
+// Key press to effect window updated for count taps of the focused slider, one every 100 ms.
+template <typename KeyOfStep>
+std::vector<double> notifications(Display* x, DamageWatch& damage, int count, const KeyOfStep& keyOfStep) {
+    std::vector<double> times;
+    for (int step = 0; step < count; ++step) {
+        damage.drain();
+        const auto start = Clock::now();
+        tapKey(x, keyOfStep(step));
+        if (!damage.wait(5.0)) {
+            std::printf("  step %d: no update within 5 s\n", step);
+            continue;
+        }
+        times.push_back(millisecondsSince(start));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::sort(times.begin(), times.end());
+    return times;
+}
 
 // Key press to effect window updated, for every step of the size sweep 0..21..0 with the ellipse,
 // then for 20 steps between sizes 21 and 20 (the slowest settings).
@@ -147,27 +169,11 @@ void sizeSweep(const char* what, cv::Size screen, const cv::Mat& picture) {
     session.focus(gui::kSize);
     Display* x = session.display.connection();
     DamageWatch damage(x, session.windows.effect);
-    const auto notifications = [&](int count, const auto& keyOfStep) {
-        std::vector<double> times;
-        for (int step = 0; step < count; ++step) {
-            damage.drain();
-            const auto start = Clock::now();
-            tapKey(x, keyOfStep(step));
-            if (!damage.wait(5.0)) {
-                std::printf("  step %d: no update within 5 s\n", step);
-                continue;
-            }
-            times.push_back(millisecondsSince(start));
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        std::sort(times.begin(), times.end());
-        return times;
-    };
-    const std::vector<double> sweep = notifications(42, [](int step) { return step < 21 ? XK_Right : XK_Left; });
+    const std::vector<double> sweep = notifications(x, damage, 42, [](int step) { return step < 21 ? XK_Right : XK_Left; });
     // Back at size 0: up to 21 again, then the slowest settings.
     for (int step = 0; step < 21; ++step) tapKey(x, XK_Right);
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    const std::vector<double> slowest = notifications(20, [](int step) { return step % 2 ? XK_Right : XK_Left; });
+    const std::vector<double> slowest = notifications(x, damage, 20, [](int step) { return step % 2 ? XK_Right : XK_Left; });
     if (sweep.empty() || slowest.empty()) return;
     std::printf("%-32s effect window %dx%d: sweep of %zu notifications, median %.1f ms, 90%% %.1f ms, worst %.1f ms;"
                 " sizes 20 and 21, %zu notifications, median %.1f ms, worst %.1f ms\n",
@@ -177,9 +183,27 @@ void sizeSweep(const char* what, cv::Size screen, const cv::Mat& picture) {
     session.run->waitExit(30.0);
 }
 
+// Key press to effect window updated for 40 contrast steps, 100..120..100, with the erosion by the
+// 43x43 ellipse set: only the tone moves.
+void contrastSteps(const char* what, cv::Size screen, const cv::Mat& picture) {
+    Session session(screen, picture);
+    session.setSlider(gui::kShape, 2);
+    session.setSlider(gui::kSize, 21);
+    session.focus(gui::kContrast);
+    Display* x = session.display.connection();
+    DamageWatch damage(x, session.windows.effect);
+    const std::vector<double> steps =
+        notifications(x, damage, 40, [](int step) { return step < 20 ? XK_Right : XK_Left; });
+    if (steps.empty()) return;
+    std::printf("%-32s contrast steps at the 43x43 ellipse, %zu notifications: median %.1f ms, 90%% %.1f ms, worst %.1f ms\n",
+                what, steps.size(), steps[steps.size() / 2], steps[steps.size() * 9 / 10], steps.back());
+    tapKey(x, XK_q);
+    session.run->waitExit(30.0);
+}
+
 // 30 key repeats a second for 10 s on the contrast slider at the slowest setting (erosion, 43x43
 // ellipse), then q: how long until the program has ended.
-void heldKey(cv::Size screen, const cv::Mat& picture) {
+void heldKey(const char* what, cv::Size screen, const cv::Mat& picture) {
     Session session(screen, picture);
     session.setSlider(gui::kShape, 2);
     session.setSlider(gui::kSize, 21);
@@ -195,19 +219,32 @@ void heldKey(cv::Size screen, const cv::Mat& picture) {
     const int rendersBefore = session.effectRenders();
     tapKey(x, XK_q);
     const auto status = session.run->waitExit(120.0);
-    std::printf("held key, slowest setting, 30 repeats/s for 10 s: %d of the passes done when q was"
-                " pressed, %d in all; exit %.2f s after q (status %d)\n",
-                rendersBefore - rendersAtStart, session.effectRenders() - rendersAtStart, millisecondsSince(quit) / 1000.0,
+    std::printf("%-32s held contrast key, 43x43 ellipse, 30 repeats/s for 10 s: %d of the passes done when q"
+                " was pressed, %d in all; exit %.2f s after q (status %d)\n",
+                what, rendersBefore - rendersAtStart, session.effectRenders() - rendersAtStart, millisecondsSince(quit) / 1000.0,
                 status ? *status : -1);
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // Which programs to measure: the one given with --before, then ours.
+    std::vector<std::pair<std::string, std::string>> programs;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string(argv[i]) == "--before") programs.emplace_back("before", argv[++i]);
+    }
+    programs.emplace_back(programs.empty() ? "" : "now", "");
     const cv::Mat photo = photoLike({4000, 3000});
     std::printf("== Real windows, openbox, 4000x3000 photo ==\n");
-    sizeSweep("start-up layout, 1920x1080:", {1920, 1080}, photo);
-    sizeSweep("1:1 windows, 8200x3300:", {8200, 3300}, photo);
-    heldKey({1920, 1080}, photo);
+    for (const auto& [name, path] : programs) {
+        // The harness starts whatever TONEMORPH_EXECUTABLE names, else the program built with it.
+        if (path.empty()) unsetenv("TONEMORPH_EXECUTABLE");
+        else setenv("TONEMORPH_EXECUTABLE", path.c_str(), 1);
+        if (!name.empty()) std::printf("-- %s%s%s\n", name.c_str(), path.empty() ? "" : ": ", path.c_str());
+        sizeSweep("start-up layout, 1920x1080:", {1920, 1080}, photo);
+        contrastSteps("start-up layout, 1920x1080:", {1920, 1080}, photo);
+        heldKey("start-up layout, 1920x1080:", {1920, 1080}, photo);
+        sizeSweep("1:1 windows, 8200x3300:", {8200, 3300}, photo);
+    }
     return 0;
 }

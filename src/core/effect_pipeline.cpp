@@ -16,22 +16,31 @@ bool samePicture(const cv::Mat& a, const cv::Mat& b) {
 void computeEffect(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect,
                    const EffectSettings& settings, KeptMorphology& kept) {
     applyTone(src, tone, settings.contrastValue, settings.brightnessValue);
+    const int operation = settings.morphOperation != 0 ? 1 : 0;
+    const int shape = morphShapeFor(settings.kernelShape);
+    const bool morphologyMoved = !samePicture(kept.source, src) || kept.operation != operation ||
+                                 kept.kernelSize != settings.kernelSize || kept.shape != shape;
+    if (morphologyMoved) {
+        kept.resultMade = false;
+        kept.source = src;
+        kept.operation = operation;
+        kept.kernelSize = settings.kernelSize;
+        kept.shape = shape;
+    }
     // A one-pixel element leaves every picture as it is: the effect is the tone image.
     if (settings.kernelSize == 0) {
         applyTone(src, effect, settings.contrastValue, settings.brightnessValue);
         return;
     }
-    const int operation = settings.morphOperation != 0 ? 1 : 0;
-    const int shape = morphShapeFor(settings.kernelShape);
-    if (!samePicture(kept.source, src) || kept.operation != operation ||
-        kept.kernelSize != settings.kernelSize || kept.shape != shape) {
-        // Forget first: should the morphology throw, no half-made result is taken as kept.
-        kept.operation = -1;
+    if (morphologyMoved) {
+        applyMorphology(tone, effect, operation, settings.kernelSize, settings.kernelShape);
+        return;
+    }
+    // Only the tone moved: the eroded or dilated source is made once, then every further tone
+    // move maps it.
+    if (!kept.resultMade) {
         applyMorphology(src, kept.result, operation, settings.kernelSize, settings.kernelShape);
-        kept.source = src;
-        kept.operation = operation;
-        kept.kernelSize = settings.kernelSize;
-        kept.shape = shape;
+        kept.resultMade = true;
     }
     applyTone(kept.result, effect, settings.contrastValue, settings.brightnessValue);
 }

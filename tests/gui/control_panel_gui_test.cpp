@@ -168,12 +168,13 @@ TEST_F(ControlPanel, EachSliderReachesExactlyItsRange) {
 // Ensure a mouse can reach every step of the longest slider: dragging its handle one pixel at a
 // time along the whole groove notifies every contrast value from 0 to 300.
 TEST_F(ControlPanel, DraggingReachesEveryContrastStep) {
-    const cv::Point groove = sliders_[gui::kContrast];
-    const auto [left, right] = gui::grooveEnds(gui::screenshot(x(), windows_.panel), groove);
-    const cv::Point handle = handleOf(gui::kContrast);
+    const gui::SliderState contrast = slider(gui::kContrast);
+    const int left = contrast.groove.x;
+    const int right = contrast.groove.x + contrast.groove.width - 1;
+    const cv::Point handle = contrast.handleMiddle();
     const auto moveTo = [&](int at) {
         return "mousemove --window " + std::to_string(windows_.panel) + " " + std::to_string(at) +
-               " " + std::to_string(groove.y);
+               " " + std::to_string(handle.y);
     };
     gui::xdotool(display_.name(), moveTo(handle.x) + " mousedown 1 " + moveTo(left - 10));
     // One pixel at a time, each move waiting for its notification (or a while, where two pixels

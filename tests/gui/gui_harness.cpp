@@ -423,42 +423,59 @@ ToolWindows waitForToolWindows(Display* display, double seconds) {
     return windows;
 }
 
-std::vector<cv::Point> findSliders(const cv::Mat& panelShot) {
-    // A groove is a white band 10 pixels high between two grey outline rows; look for them down a
-    // column near the right end, where no handle sits at the start-up values.
-    std::vector<cv::Point> grooves;
-    if (panelShot.empty()) return grooves;
-    const int x = panelShot.cols * 9 / 10;
-    const cv::Vec3b white(255, 255, 255);
-    for (int y = 1; y + 1 < panelShot.rows; ++y) {
-        int run = 0;
-        while (y + run < panelShot.rows && panelShot.at<cv::Vec3b>(y + run, x) == white) ++run;
-        if (run >= 6 && panelShot.at<cv::Vec3b>(y - 1, x) != white) {
-            grooves.emplace_back(x, y + run / 2);
-            y += run;
-        }
+std::vector<SliderState> readSliderReport(const std::string& reportPath) {
+    std::vector<SliderState> sliders;
+    std::istringstream report(readFile(reportPath));
+    for (std::string line; std::getline(report, line);) {
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        SliderState slider;
+        slider.label = line.substr(0, tab);
+        std::istringstream fields(line.substr(tab + 1));
+        int focused = 0;
+        fields >> slider.minimum >> slider.maximum >> slider.value >> focused >> slider.groove.x >>
+            slider.groove.y >> slider.groove.width >> slider.groove.height >> slider.handle.x >>
+            slider.handle.y >> slider.handle.width >> slider.handle.height;
+        if (!fields) continue;
+        slider.focused = focused != 0;
+        sliders.push_back(slider);
     }
-    if (grooves.size() != 5) grooves.clear();
-    return grooves;
+    return sliders;
 }
 
-std::pair<int, int> grooveEnds(const cv::Mat& panelShot, cv::Point onGroove) {
-    // The groove (outline, fill, handle) differs from the window's background all along.
-    const cv::Vec3b background = panelShot.at<cv::Vec3b>(onGroove.y, panelShot.cols - 1);
-    const auto part = [&](int x) {
-        return x >= 0 && x < panelShot.cols && panelShot.at<cv::Vec3b>(onGroove.y, x) != background;
-    };
-    int left = onGroove.x;
-    int right = onGroove.x;
-    while (part(left - 1)) --left;
-    while (part(right + 1)) ++right;
-    return {left, right};
+std::vector<SliderState> waitForSliders(const std::string& reportPath, double seconds) {
+    std::vector<SliderState> sliders;
+    const bool found = waitUntil(seconds, [&] {
+        sliders = readSliderReport(reportPath);
+        if (sliders.size() != 5) return false;
+        for (int i = 0; i < 5; ++i) {
+            if (sliders[static_cast<size_t>(i)].label != kSliderLabel[i]) return false;
+        }
+        return true;
+    });
+    if (!found) sliders.clear();
+    return sliders;
 }
 
-int grooveLength(const cv::Mat& panelShot, cv::Point onGroove) {
-    const auto [left, right] = grooveEnds(panelShot, onGroove);
-    return right - left + 1;
+namespace {
+
+// The slider's state once the report has stopped changing for a moment (a move may be under way).
+SliderState settledSlider(const std::string& reportPath, Slider slider) {
+    std::vector<SliderState> last = readSliderReport(reportPath);
+    waitUntil(2.0, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        const std::vector<SliderState> now = readSliderReport(reportPath);
+        const bool same = now.size() == last.size() &&
+                          std::equal(now.begin(), now.end(), last.begin(), [](const SliderState& a, const SliderState& b) {
+                              return a.value == b.value && a.handle == b.handle && a.groove == b.groove;
+                          });
+        last = now;
+        return same;
+    });
+    return static_cast<size_t>(slider) < last.size() ? last[static_cast<size_t>(slider)] : SliderState{};
 }
+
+}  // namespace
 
 cv::Mat testPicture(cv::Size size) {
     cv::Mat picture(size, CV_8UC3);
@@ -497,30 +514,26 @@ void pressKey(const std::string& display, Display* x, Window window, const std::
                          " " + std::to_string(size.height / 2) + " key " + key);
 }
 
-cv::Point handleOf(Display* x, Window panel, cv::Point groove) {
-    const cv::Mat shot = screenshot(x, panel);
-    const int left = grooveEnds(shot, groove).first;
-    cv::Point p = groove;
-    while (p.x > left && shot.at<cv::Vec3b>(p.y, p.x) == cv::Vec3b(255, 255, 255)) --p.x;
-    p.x -= 4;
-    return p;
-}
-
-void focusByHandle(const std::string& display, Display* x, Window panel, cv::Point groove) {
-    const cv::Point p = handleOf(x, panel, groove);
+bool focusSlider(const std::string& display, Window panel, const std::string& reportPath, Slider slider) {
+    const cv::Point p = settledSlider(reportPath, slider).handleMiddle();
     xdotool(display, "mousemove --window " + std::to_string(panel) + " " + std::to_string(p.x) + " " +
                          std::to_string(p.y) + " click 1");
+    return waitUntil(5.0, [&] {
+        const std::vector<SliderState> sliders = readSliderReport(reportPath);
+        return static_cast<size_t>(slider) < sliders.size() && sliders[static_cast<size_t>(slider)].focused;
+    });
 }
 
-void setSlider(const std::string& display, Window panel, cv::Point groove, int value, int maximum) {
-    std::string keys = "mousemove --window " + std::to_string(panel) + " " + std::to_string(groove.x) +
-                       " " + std::to_string(groove.y) + " click 1 ";
-    const int fromTop = maximum - value;
+void setSlider(const std::string& display, Window panel, const std::string& reportPath, Slider slider,
+               int value) {
+    focusSlider(display, panel, reportPath, slider);
+    const int fromTop = kSliderMaximum[slider] - value;
+    std::string keys;
     if (value <= fromTop) {
-        keys += "key Home";
+        keys = "key Home";
         if (value > 0) keys += " key --delay 5 --repeat " + std::to_string(value) + " Right";
     } else {
-        keys += "key End";
+        keys = "key End";
         if (fromTop > 0) keys += " key --delay 5 --repeat " + std::to_string(fromTop) + " Left";
     }
     xdotool(display, keys);

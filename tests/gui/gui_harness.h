@@ -158,15 +158,6 @@ struct ToolWindows {
 // Waits for all three windows to be shown; missing ones stay 0.
 ToolWindows waitForToolWindows(Display* display, double seconds);
 
-// The five sliders of the panel, top to bottom, as click points on their grooves; empty if the
-// panel does not show five grooves.
-std::vector<cv::Point> findSliders(const cv::Mat& panelShot);
-
-// The first and last column of the groove through point (its outline included), and its length,
-// from a panel screenshot.
-std::pair<int, int> grooveEnds(const cv::Mat& panelShot, cv::Point onGroove);
-int grooveLength(const cv::Mat& panelShot, cv::Point onGroove);
-
 // A picture for showing scaled: smooth colour ramps (so a screen's nearest-pixel scaling and an
 // area average agree closely) and a distinct block of colour in each corner (10% of each side, the
 // whole side where it is shorter than 50 pixels), so a cut-off corner shows.
@@ -180,17 +171,34 @@ enum Slider { kOperation, kSize, kShape, kContrast, kBrightness };
 inline const std::string kSliderLabel[] = {"腐蚀/膨胀", "内核尺寸", "内核形状", "对比度：", "亮   度："};
 constexpr int kSliderMaximum[] = {1, 21, 2, 300, 200};
 
+// One slider as the program's toolkit knows it, from the report the preloaded spy writes
+// (imshow_spy.cpp): no widget style, theme or font comes into it.
+struct SliderState {
+    std::string label;
+    int minimum = 0;
+    int maximum = 0;
+    int value = 0;
+    bool focused = false;
+    cv::Rect groove;  // device pixels within the panel window
+    cv::Rect handle;
+    cv::Point handleMiddle() const { return (handle.tl() + handle.br()) / 2; }
+};
+
+// The sliders in the report file, top to bottom; empty if there is none yet.
+std::vector<SliderState> readSliderReport(const std::string& reportPath);
+// The panel's five sliders in their order, once the report shows them with their labels; empty
+// after the timeout.
+std::vector<SliderState> waitForSliders(const std::string& reportPath, double seconds);
+
 // Keys and sliders driven as a person would. The pointer goes to the middle of the window, then
 // the key: as for a person hovering there.
 void pressKey(const std::string& display, Display* x, Window window, const std::string& key);
-// A point on the handle of the slider whose groove passes through groove: the handle's right edge
-// is where the white (upper) part of the groove begins, seen from the groove's right end.
-cv::Point handleOf(Display* x, Window panel, cv::Point groove);
-// Gives the slider the keyboard by clicking its handle, which leaves its value alone.
-void focusByHandle(const std::string& display, Display* x, Window panel, cv::Point groove);
-// Gives the slider the keyboard with a click on its groove (which may move it by a page), then
-// keys it to the exact value from the nearer end.
-void setSlider(const std::string& display, Window panel, cv::Point groove, int value, int maximum);
+// Gives the slider the keyboard by clicking its handle, which leaves its value alone, and waits
+// until the toolkit reports it focused; false if it never is.
+bool focusSlider(const std::string& display, Window panel, const std::string& reportPath, Slider slider);
+// Gives the slider the keyboard, then keys it to the exact value from the nearer end.
+void setSlider(const std::string& display, Window panel, const std::string& reportPath, Slider slider,
+               int value);
 
 // Where image sits in shot, pixel for pixel, or (-1,-1).
 cv::Point locateExactly(const cv::Mat& shot, const cv::Mat& image);

@@ -4,12 +4,27 @@
 //   is set, the exact image shown is saved there as <window>.png (the screen may scale tiny or
 //   huge pictures; this copy is pixel for pixel);
 // - every slider notification appends "slider <label> <position>" to the same log before the
-//   program's handler runs, so a test reads back the values a slider really reaches.
+//   program's handler runs, so a test reads back the values a slider really reaches;
+// - when TONEMORPH_SLIDER_REPORT names a file, the sliders as the toolkit itself knows them are
+//   written there whenever they change (checked every 50 ms inside the program's event
+//   processing), one line each, top to bottom:
+//   label TAB minimum maximum value focused groove-x groove-y groove-w groove-h handle-x handle-y
+//   handle-w handle-h, the rectangles in device pixels within the slider's top-level window. Tests
+//   find, click and read sliders from it whatever the widget style, theme or font.
 #include <dlfcn.h>
 
+#include <QApplication>
+#include <QLayout>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTimer>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -36,6 +51,97 @@ void loggingHandler(int position, void* hook) {
     const auto* slider = static_cast<const SliderHook*>(hook);
     appendToLog("slider " + slider->label + " " + std::to_string(position));
     if (slider->handler != nullptr) slider->handler(position, slider->userData);
+}
+
+// The objectName of the layout under root that holds widget: the library names each slider's
+// row after the slider's label.
+QString rowNameOf(QLayout* root, QWidget* widget) {
+    if (root == nullptr) return {};
+    if (root->indexOf(widget) >= 0) return root->objectName();
+    for (int i = 0; i < root->count(); ++i) {
+        const QString name = rowNameOf(root->itemAt(i)->layout(), widget);
+        if (!name.isEmpty()) return name;
+    }
+    return {};
+}
+
+QString rowNameOf(QSlider* slider) {
+    for (QWidget* w = slider->parentWidget(); w != nullptr; w = w->parentWidget()) {
+        const QString name = rowNameOf(w->layout(), slider);
+        if (!name.isEmpty()) return name;
+    }
+    return {};
+}
+
+// One line per slider, in the order they stand in their window, top to bottom.
+std::string sliderReport() {
+    std::vector<QSlider*> sliders;
+    for (QWidget* widget : QApplication::allWidgets()) {
+        if (auto* slider = qobject_cast<QSlider*>(widget); slider != nullptr && slider->isVisible()) {
+            sliders.push_back(slider);
+        }
+    }
+    std::sort(sliders.begin(), sliders.end(), [](QSlider* a, QSlider* b) {
+        return a->mapTo(a->window(), QPoint(0, 0)).y() < b->mapTo(b->window(), QPoint(0, 0)).y();
+    });
+    std::string report;
+    for (QSlider* slider : sliders) {
+        QStyleOptionSlider option;
+        option.initFrom(slider);
+        option.subControls = QStyle::SC_None;
+        option.activeSubControls = QStyle::SC_None;
+        option.orientation = slider->orientation();
+        option.maximum = slider->maximum();
+        option.minimum = slider->minimum();
+        option.tickPosition = slider->tickPosition();
+        option.tickInterval = slider->tickInterval();
+        option.upsideDown = slider->invertedAppearance() != (slider->layoutDirection() == Qt::RightToLeft);
+        option.direction = slider->layoutDirection();
+        option.sliderPosition = slider->sliderPosition();
+        option.sliderValue = slider->value();
+        option.singleStep = slider->singleStep();
+        option.pageStep = slider->pageStep();
+        const QStyle* style = slider->style();
+        const QPoint origin = slider->mapTo(slider->window(), QPoint(0, 0));
+        const double scale = slider->devicePixelRatioF();
+        const auto place = [&](QRect rect) {
+            rect.translate(origin);
+            char text[96];
+            std::snprintf(text, sizeof text, " %d %d %d %d", static_cast<int>(rect.x() * scale),
+                          static_cast<int>(rect.y() * scale), static_cast<int>(rect.width() * scale),
+                          static_cast<int>(rect.height() * scale));
+            return std::string(text);
+        };
+        report += rowNameOf(slider).toStdString() + "\t" + std::to_string(slider->minimum()) + " " +
+                  std::to_string(slider->maximum()) + " " + std::to_string(slider->value()) + " " +
+                  (slider->hasFocus() ? "1" : "0") +
+                  place(style->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, slider)) +
+                  place(style->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider)) + "\n";
+    }
+    return report;
+}
+
+// Started with the first slider, on the program's own thread, so it runs inside its key wait.
+void startSliderReport() {
+    static bool started = false;
+    const char* path = std::getenv("TONEMORPH_SLIDER_REPORT");
+    if (started || path == nullptr || qApp == nullptr) return;
+    started = true;
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [target = std::string(path)] {
+        static std::string last;
+        const std::string report = sliderReport();
+        if (report == last) return;
+        last = report;
+        // Written aside and renamed, so a reader never sees half a report.
+        const std::string aside = target + ".tmp";
+        if (std::FILE* file = std::fopen(aside.c_str(), "w")) {
+            std::fputs(report.c_str(), file);
+            std::fclose(file);
+            std::rename(aside.c_str(), target.c_str());
+        }
+    });
+    timer->start(50);
 }
 
 template <typename F>
@@ -67,7 +173,9 @@ int createTrackbar(const String& trackbarname, const String& winname, int* value
         "_ZN2cv14createTrackbarERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEES7_PiiPFviPvES9_");
     // Lives as long as the slider, which is as long as the process.
     auto* hook = new SliderHook{trackbarname, onChange, userdata};
-    return real(trackbarname, winname, value, count, loggingHandler, hook);
+    const int result = real(trackbarname, winname, value, count, loggingHandler, hook);
+    startSliderReport();
+    return result;
 }
 
 }  // namespace cv

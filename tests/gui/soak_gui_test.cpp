@@ -11,11 +11,10 @@ namespace {
 
 class Soak : public gui::ToolTest {
 protected:
-    // Clicks the slider's groove to give it the keyboard, then types each group of keys.
+    // Gives the slider the keyboard, then types each group of keys.
     void keysOn(gui::Slider slider, const std::vector<std::string>& groups) {
-        const cv::Point p = sliders_[slider];
-        std::string command = "mousemove --window " + std::to_string(windows_.panel) + " " +
-                              std::to_string(p.x) + " " + std::to_string(p.y) + " click 1";
+        focusByHandle(slider);
+        std::string command;
         for (const std::string& keys : groups) command += " key --delay 1 " + keys;
         gui::xdotool(display_.name(), command);
     }

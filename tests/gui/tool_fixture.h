@@ -32,8 +32,11 @@ protected:
 
     // Starts the program and waits until its windows are up and the banner is out (the program
     // has laid its windows out by then).
+    // The spy is always preloaded for its slider report; it changes nothing the program does.
     ToolWindows start(const std::vector<std::string>& extraEnv = {}) {
-        run_ = std::make_unique<ProgramRun>(dir_.path(), display_.name(), extraEnv);
+        std::vector<std::string> env{"LD_PRELOAD=" IMSHOW_SPY, "TONEMORPH_SLIDER_REPORT=" + sliderReport()};
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        run_ = std::make_unique<ProgramRun>(dir_.path(), display_.name(), env);
         windows_ = waitForToolWindows(x(), kStartTimeout);
         if (!windows_.complete()) {
             ADD_FAILURE() << "windows did not appear; stderr: " << run_->err();
@@ -113,28 +116,29 @@ protected:
         return cv::norm(shown, sample, cv::NORM_INF) == 0;
     }
 
+    std::string sliderReport() const { return dir_.file("sliders.txt"); }
+
+    // The five sliders as the toolkit reports them, labels in order.
     bool findSliders() {
-        cv::Mat shot;
-        waitUntil(5.0, [&] {
-            shot = screenshot(x(), windows_.panel);
-            sliders_ = gui::findSliders(shot);
-            return !sliders_.empty();
-        });
-        if (sliders_.size() != 5 && !shot.empty()) {
-            // Kept for a look at what the panel showed instead.
-            const std::string kept = ::testing::TempDir() + "unfound-sliders-" + std::to_string(::getpid()) + ".png";
-            cv::imwrite(kept, shot);
-            ADD_FAILURE() << "no five sliders in the panel; its picture is in " << kept;
+        sliders_ = waitForSliders(sliderReport(), 10.0);
+        if (sliders_.size() != 5) {
+            ADD_FAILURE() << "no five sliders in the panel; the report reads:\n" << readFile(sliderReport());
         }
         return sliders_.size() == 5;
     }
 
-    void setSlider(Slider slider, int value) {
-        gui::setSlider(display_.name(), windows_.panel, sliders_[slider], value, kSliderMaximum[slider]);
+    // The slider as it is now.
+    SliderState slider(Slider which) const {
+        const std::vector<SliderState> now = readSliderReport(sliderReport());
+        return static_cast<size_t>(which) < now.size() ? now[static_cast<size_t>(which)] : SliderState{};
     }
-    cv::Point handleOf(Slider slider) { return gui::handleOf(x(), windows_.panel, sliders_[slider]); }
-    void focusByHandle(Slider slider) {
-        gui::focusByHandle(display_.name(), x(), windows_.panel, sliders_[slider]);
+
+    void setSlider(Slider which, int value) {
+        gui::setSlider(display_.name(), windows_.panel, sliderReport(), which, value);
+    }
+    void focusByHandle(Slider which) {
+        EXPECT_TRUE(gui::focusSlider(display_.name(), windows_.panel, sliderReport(), which))
+            << kSliderLabel[which] << " never took the keyboard";
     }
 
     Display* x() const { return display_.connection(); }
@@ -143,7 +147,7 @@ protected:
     ScratchDir dir_;
     std::unique_ptr<ProgramRun> run_;
     ToolWindows windows_;
-    std::vector<cv::Point> sliders_;
+    std::vector<SliderState> sliders_;
 };
 
 }  // namespace gui

@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 
 PREFIX ?= /usr/local
 
-.PHONY: install uninstall run test test-unit test-cpus test-asan test-package bench bench-builds bench-check bench-windows package fuzz clean
+.PHONY: install uninstall run test test-unit test-cpus test-asan test-package test-release bench bench-builds bench-check bench-windows package fuzz clean
 
 run:
 	tools/install-deps run
@@ -84,14 +84,23 @@ test-cpus: test-unit
 	  done; \
 	done
 
-# tonemorph_<version>_<arch>.deb in build-package, built with Debian's own compiler and linker flags.
+# tonemorph_<version>-1+deb<release>_<arch>.deb in build-package, built with Debian's own compiler
+# and linker flags, then checked by this release's lintian (any error fails).
 package:
 	tools/install-deps package
 	export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
 	  CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
 	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" cmake --preset package --fresh
 	cmake --build --preset package -j $(JOBS)
+	rm -f build-package/*.deb
 	cd build-package && cpack -G DEB
+	lintian --fail-on error build-package/*.deb
+
+# What a new user of a Debian release does, in a fresh minimal root of it (as root; minutes):
+# make test, make package and the installed-package test. RELEASE=bookworm or trixie.
+RELEASE ?= trixie
+test-release:
+	tools/test-release $(RELEASE)
 
 # Installs the package into this machine, runs the installed program through one start-render-quit
 # GUI test in a folder holding only a 1.jpg, and removes it again, checking nothing is left (root).

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,6 +44,13 @@ void stopProcess(pid_t pid) {
     }
 }
 
+// In a child just forked: it dies with the test process, however that ends (a crash or a kill
+// included), so no server, window manager or program outlives the test that started it.
+void endWithParent(pid_t parent) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(125);  // the parent already went before the line above
+}
+
 void silenceStandardStreams() {
     const int devNull = ::open("/dev/null", O_RDWR);
     ::dup2(devNull, STDIN_FILENO);
@@ -60,8 +68,10 @@ VirtualDisplay::VirtualDisplay(const DisplayOptions& options) {
     XSetErrorHandler(ignoreXError);
     int fds[2];
     if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    const pid_t test = ::getpid();
     serverPid_ = ::fork();
     if (serverPid_ == 0) {
+        endWithParent(test);
         ::close(fds[0]);
         silenceStandardStreams();
         const std::string fd = std::to_string(fds[1]);
@@ -89,6 +99,7 @@ VirtualDisplay::VirtualDisplay(const DisplayOptions& options) {
     if (options.windowManager) {
         windowManagerPid_ = ::fork();
         if (windowManagerPid_ == 0) {
+            endWithParent(test);
             silenceStandardStreams();
             ::setenv("DISPLAY", name_.c_str(), 1);
             ::execlp("openbox", "openbox", static_cast<char*>(nullptr));
@@ -156,9 +167,11 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& display,
     : workDir_(workDir) {
     int pipeFds[2] = {-1, -1};
     if (output == Output::kBrokenPipe && ::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+    const pid_t test = ::getpid();
     pid_ = output == Output::kTerminal ? ::forkpty(&terminalFd_, nullptr, nullptr, nullptr) : ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        endWithParent(test);
         if (::chdir(workDir.c_str()) != 0) ::_exit(126);
         const int in = ::open("/dev/null", O_RDONLY);
         ::dup2(in, STDIN_FILENO);

@@ -7,7 +7,7 @@ marker="TONEMORPH_GUI_RUN=$1"
 left=()
 for environ in /proc/[0-9]*/environ; do
   pid=${environ#/proc/}; pid=${pid%/environ}
-  if tr '\0' '\n' < "$environ" 2>/dev/null | grep -qxF -- "$marker"; then left+=("$pid"); fi
+  if { tr '\0' '\n' < "$environ"; } 2>/dev/null | grep -qxF -- "$marker"; then left+=("$pid"); fi
 done
 [[ ${#left[@]} -eq 0 ]] && { echo "no process of the GUI tests is left"; exit 0; }
 echo "processes of the GUI tests still running after them:" >&2

@@ -1,6 +1,7 @@
 #include "window_arrangement.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QElapsedTimer>
 #include <QGraphicsView>
 #include <QScreen>
@@ -156,12 +157,15 @@ void arrangeWindows(cv::Size picture, bool windowManager) {
     // stayed where it belongs for two looks in a row.
     const std::pair<QWidget*, cv::Point> places[] = {
         {panel, layout.panel}, {source, layout.source}, {effect, layout.effect}};
+    // A Wayland compositor places every window itself and ignores a program's moves: waiting for
+    // them to take would only hold up the start; the sizes still apply.
+    const bool canPlace = !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     int calmLooks = 0;
     for (int attempt = 0; attempt < 40 && calmLooks < 2; ++attempt) {
         bool placed = panel->size() == panelSize;
         if (!placed) panel->resize(panelSize);
         for (const auto& [window, at] : places) {
-            if (placeOf(window, windowManager) != QPoint(at.x, at.y)) {
+            if (canPlace && placeOf(window, windowManager) != QPoint(at.x, at.y)) {
                 window->move(at.x, at.y);
                 placed = false;
             }

@@ -84,7 +84,7 @@ test-cpus: test-unit
 	  done; \
 	done
 
-# tonemorph_<version>-1+deb<release>_<arch>.deb in build-package, built with Debian's own compiler
+# tonemorph_<version>+deb<release>_<arch>.deb in build-package, built with Debian's own compiler
 # and linker flags, then checked by this release's lintian (any error fails).
 package:
 	tools/install-deps package

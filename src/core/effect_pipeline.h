@@ -15,19 +15,16 @@ struct EffectSettings {
     int brightnessValue = 100;
 };
 
-// The morphology settings and picture of the last pass, and, once a tone move has asked for it,
-// the eroded or dilated source under them. Every tone table is non-decreasing, and the minimum or
-// maximum over a neighbourhood commutes with a non-decreasing map, so tone(erode(src)) equals
-// erode(tone(src)): tone moves map the kept result instead of redoing the morphology. A
-// morphology move works on the tone image as before, so it costs no more than it did; the first
-// tone move after it makes the result.
+// The eroded or dilated source of the last pass, and what it was made from. Every tone table is
+// non-decreasing, and the minimum or maximum over a neighbourhood commutes with a non-decreasing
+// map, so tone(erode(src)) equals erode(tone(src)): a pass that only moves the tone maps the kept
+// result through the new table instead of redoing the morphology.
 struct KeptMorphology {
-    cv::Mat source;      // the last pass's picture; holding it keeps that buffer's address unique
-    int operation = -1;  // 0 erosion, 1 dilation; -1 no pass yet
+    cv::Mat source;      // the picture it was made from; holding it keeps that buffer's address unique
+    cv::Mat result;      // erosion or dilation of source, before any tone
+    int operation = -1;  // 0 erosion, 1 dilation; -1 nothing kept
     int kernelSize = -1;
     int shape = -1;      // the library's shape code
-    bool resultMade = false;
-    cv::Mat result;      // erosion or dilation of source, before any tone, when resultMade
 };
 
 // Rewrites tone and effect from src (8-bit, three channels) under the given settings, reusing and

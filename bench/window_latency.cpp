@@ -134,6 +134,13 @@ struct Session {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
 
+    // The 43x43 ellipse set, and the keyboard on the contrast slider.
+    void contrastAtSlowestSetting() {
+        setSlider(gui::kShape, 2);
+        setSlider(gui::kSize, 21);
+        focus(gui::kContrast);
+    }
+
     void setSlider(gui::Slider slider, int value) {
         gui::setSlider(display.name(), windows.panel, dir.file("sliders.txt"), slider, value);
         std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -187,9 +194,7 @@ void sizeSweep(const char* what, cv::Size screen, const cv::Mat& picture) {
 // 43x43 ellipse set: only the tone moves.
 void contrastSteps(const char* what, cv::Size screen, const cv::Mat& picture) {
     Session session(screen, picture);
-    session.setSlider(gui::kShape, 2);
-    session.setSlider(gui::kSize, 21);
-    session.focus(gui::kContrast);
+    session.contrastAtSlowestSetting();
     Display* x = session.display.connection();
     DamageWatch damage(x, session.windows.effect);
     const std::vector<double> steps =
@@ -205,9 +210,7 @@ void contrastSteps(const char* what, cv::Size screen, const cv::Mat& picture) {
 // ellipse), then q: how long until the program has ended.
 void heldKey(const char* what, cv::Size screen, const cv::Mat& picture) {
     Session session(screen, picture);
-    session.setSlider(gui::kShape, 2);
-    session.setSlider(gui::kSize, 21);
-    session.focus(gui::kContrast);
+    session.contrastAtSlowestSetting();
     Display* x = session.display.connection();
     const int rendersAtStart = session.effectRenders();
     const auto start = Clock::now();

@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 
 PREFIX ?= /usr/local
 
-.PHONY: install uninstall run test test-unit test-cpus test-asan test-package test-release bench bench-builds bench-check bench-windows package fuzz clean
+.PHONY: install uninstall run test test-unit test-cpus test-asan test-package test-release bench-release bench bench-builds bench-check bench-windows package fuzz clean
 
 run:
 	tools/install-deps run
@@ -101,6 +101,10 @@ package:
 RELEASE ?= trixie
 test-release:
 	tools/test-release $(RELEASE)
+
+# `make bench` as that release's compiler builds it, in a fresh root of it (as root; minutes).
+bench-release:
+	tools/test-release $(RELEASE) "make bench"
 
 # Installs the package into this machine, runs the installed program through one start-render-quit
 # GUI test in a folder holding only a 1.jpg, and removes it again, checking nothing is left (root).

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -167,6 +168,9 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& display,
     : workDir_(workDir) {
     int pipeFds[2] = {-1, -1};
     if (output == Output::kBrokenPipe && ::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+    // A previous run in the same folder must not be read as this one's output before the child
+    // has opened its own files.
+    for (const char* name : {"/stdout.txt", "/stderr.txt"}) std::remove((workDir + name).c_str());
     const pid_t test = ::getpid();
     pid_ = output == Output::kTerminal ? ::forkpty(&terminalFd_, nullptr, nullptr, nullptr) : ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");

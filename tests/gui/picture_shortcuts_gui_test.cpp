@@ -49,6 +49,9 @@ protected:
 
     bool holdsFullPicture() const { return lastShown("tonemorph-effect").size() == picture_.size(); }
 
+    // The spy's copy of what was shown can lag the screen on a busy machine.
+    bool comesToHoldFullPicture() const { return gui::waitUntil(5.0, [&] { return holdsFullPicture(); }); }
+
     cv::Mat picture_;
 };
 
@@ -99,7 +102,7 @@ TEST_F(PictureShortcuts, ZoomReachesPixelDetailAndComesBack) {
         keysInEffect(zoomIn);
         EXPECT_TRUE(gui::waitUntil(5.0, [&] { return cv::norm(effectShot(), whole, cv::NORM_INF) > 0; }))
             << "no zoom";
-        EXPECT_TRUE(holdsFullPicture()) << "zoomed in on a sample";
+        EXPECT_TRUE(comesToHoldFullPicture()) << "zoomed in on a sample";
         keysInEffect("key --repeat 30 ctrl+minus");
         keysInEffect("key ctrl+z");
         EXPECT_TRUE(effectShows(whole)) << "not back to the whole picture";
@@ -109,7 +112,7 @@ TEST_F(PictureShortcuts, ZoomReachesPixelDetailAndComesBack) {
     keysInEffect("key ctrl+x");
     EXPECT_TRUE(gui::waitUntil(5.0, [&] { return longestRun(effectShot()) >= 5; }))
         << "not zoomed past 1:1; longest run " << longestRun(effectShot());
-    EXPECT_TRUE(holdsFullPicture()) << "zoomed in on a sample";
+    EXPECT_TRUE(comesToHoldFullPicture()) << "zoomed in on a sample";
     const cv::Mat zoomed = effectShot();
     keysInEffect("key --repeat 5 ctrl+Left");
     EXPECT_TRUE(gui::waitUntil(5.0, [&] { return cv::norm(effectShot(), zoomed, cv::NORM_INF) > 0; }))

@@ -11,15 +11,16 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "app_state.h"
-#include "console.h"
 #include "control_panel.h"
 #include "core/memory_budget.h"
 #include "core/picture_header.h"
-#include "display_check.h"
 #include "effect_display.h"
 #include "effect_render.h"
 #include "picture_shortcuts.h"
-#include "text_locale.h"
+#include "platform/console.h"
+#include "platform/display_check.h"
+#include "platform/memory_available.h"
+#include "platform/text_locale.h"
 #include "window_arrangement.h"
 #include "window_names.h"
 

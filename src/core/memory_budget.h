@@ -20,12 +20,8 @@ constexpr int64_t kFixedBytes = int64_t{256} << 20;
 
 int64_t memoryNeeded(cv::Size picture);
 
-// What the program may still take: the least of the system's available memory (MemAvailable),
-// the headroom of its control group's memory limit, and what its own limits on data and address
-// space leave. Nothing if none of them can be read.
-std::optional<int64_t> memoryAvailable();
-
-// The pieces of memoryAvailable, from the texts of the files they come from.
+// The pieces of what Linux has to give (platform/memory_available.h), from the texts of the files
+// they come from.
 std::optional<int64_t> memAvailableOf(const std::string& meminfo);               // /proc/meminfo
 std::optional<int64_t> cgroupHeadroomOf(const std::string& max, const std::string& current);
 std::optional<int64_t> statusFieldOf(const std::string& status, const std::string& field);  // /proc/self/status

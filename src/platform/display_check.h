@@ -1,12 +1,12 @@
 // Whether a window can be opened at all: without a reachable display the GUI library aborts the
-// whole process, so the tool asks first and explains.
+// whole process, so the tool asks first and explains. One implementation per system family.
 #pragma once
 
 #include <string>
 
-// Empty when windows can be opened; otherwise one line saying what is missing. On success the
-// check keeps its own connection open: an X server that resets (or terminates) when its last
-// client leaves must not do so between this check and the toolkit's own connection.
+// Empty when windows can be opened; otherwise one line saying what is missing. On X11 a successful
+// check keeps its own connection open: a server that resets (or terminates) when its last client
+// leaves must not do so between this check and the toolkit's own connection.
 std::string displayProblem();
 
 // Whether the display had a window manager when it was checked.

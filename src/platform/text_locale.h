@@ -1,4 +1,5 @@
 // The character set the toolkit writes window titles in: UTF-8, whatever locale the user runs.
+// One implementation per system family.
 #pragma once
 
 // Under a locale whose character set is not UTF-8 (LANG=C, say) the toolkit stores the legacy

@@ -1,4 +1,4 @@
-#include "text_locale.h"
+#include "platform/text_locale.h"
 
 #include <langinfo.h>
 #include <locale.h>

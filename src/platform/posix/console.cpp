@@ -1,4 +1,4 @@
-#include "console.h"
+#include "platform/console.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -26,6 +26,12 @@ void addSlider(const char* label, int initialValue, int maximum, cv::TrackbarCal
 
 }  // namespace
 
+const std::vector<const char*>& sliderLabels() {
+    static const std::vector<const char*> labels{kMorphOperationLabel, kKernelSizeLabel, kKernelShapeLabel,
+                                                 kContrastLabel, kBrightnessLabel};
+    return labels;
+}
+
 void installControlPanel() {
     addSlider(kMorphOperationLabel, appState.morphOperation, 1, onMorphOperationChange);
     addSlider(kKernelSizeLabel, appState.kernelSize, 21, onKernelSizeChange);

@@ -1,0 +1,153 @@
+// Win32: the start-up layout in the work area (SPI_GETWORKAREA) with the frames Windows draws,
+// and the titles and slider labels in Unicode. The library sets both through the narrow (ANSI)
+// API, which shows our UTF-8 text as mojibake and cuts labels after ten bytes; here the titles
+// are set again through the wide API, and each label window hears of every new text the library
+// gives it and shows our label with the slider's value instead.
+#include "window_arrangement.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <opencv2/highgui.hpp>
+#include <opencv2/highgui/highgui_c.h>
+
+#include "control_panel.h"
+#include "core/window_layout.h"
+#include "window_names.h"
+
+namespace {
+
+std::wstring wide(const char* utf8) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    std::wstring text(static_cast<size_t>(std::max(length, 1)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text.data(), length);
+    text.resize(static_cast<size_t>(std::max(length - 1, 0)));
+    return text;
+}
+
+// The library's picture area of a window, and the top-level frame around it.
+HWND pictureArea(const WindowName& window) { return static_cast<HWND>(cvGetWindowHandle(window.id)); }
+HWND frameOf(HWND area) { return area != nullptr ? GetAncestor(area, GA_ROOT) : nullptr; }
+
+struct LabelWindow {
+    std::wstring label;
+};
+
+// The library writes "<cut name>: <value>" into the label window on every move; the value is the
+// number after the last colon.
+LRESULT CALLBACK labelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
+                           DWORD_PTR data) {
+    if (message == WM_SETTEXT && lParam != 0) {
+        const auto* label = reinterpret_cast<const LabelWindow*>(data);
+        const std::wstring given = reinterpret_cast<const wchar_t*>(lParam);
+        const size_t colon = given.find_last_of(L':');
+        std::wstring value = colon == std::wstring::npos ? L"" : given.substr(colon + 1);
+        value.erase(std::remove_if(value.begin(), value.end(), [](wchar_t c) { return c < L'0' || c > L'9'; }),
+                    value.end());
+        const std::wstring shown = label->label + L" " + value;
+        return DefSubclassProc(window, message, wParam, reinterpret_cast<LPARAM>(shown.c_str()));
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// Each slider's label window, in the order the sliders were made.
+std::vector<HWND> labelWindows(HWND panelFrame) {
+    std::vector<HWND> sliders;
+    EnumChildWindows(
+        panelFrame,
+        [](HWND child, LPARAM found) -> BOOL {
+            wchar_t name[64] = {};
+            GetClassNameW(child, name, 64);
+            if (std::wstring(name) == TRACKBAR_CLASSW) reinterpret_cast<std::vector<HWND>*>(found)->push_back(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&sliders));
+    std::vector<HWND> labels;
+    for (HWND slider : sliders) {
+        labels.push_back(reinterpret_cast<HWND>(SendMessageW(slider, TBM_GETBUDDY, TRUE, 0)));
+    }
+    return labels;
+}
+
+void useUnicodeTexts() {
+    for (const WindowName* window : {&panelWindow, &sourceWindow, &effectWindow}) {
+        if (HWND frame = frameOf(pictureArea(*window))) SetWindowTextW(frame, wide(window->title).c_str());
+    }
+    const std::vector<const char*>& labels = sliderLabels();
+    const std::vector<HWND> windows = labelWindows(frameOf(pictureArea(panelWindow)));
+    for (size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
+        if (windows[i] == nullptr) continue;
+        // Lives as long as the window, which is as long as the process.
+        auto* label = new LabelWindow{wide(labels[i])};
+        SetWindowSubclass(windows[i], labelProc, 1, reinterpret_cast<DWORD_PTR>(label));
+        // Shown at once, with the value the library last wrote.
+        wchar_t current[64] = {};
+        GetWindowTextW(windows[i], current, 64);
+        SetWindowTextW(windows[i], current);
+    }
+}
+
+RECT windowRect(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    return rect;
+}
+
+// The frame Windows draws around a picture area: title bar, borders.
+tonemorph::FrameMargins marginsOf(HWND area, HWND frame) {
+    const RECT outer = windowRect(frame);
+    const RECT inner = windowRect(area);
+    return {std::max(0, static_cast<int>(inner.left - outer.left)), std::max(0, static_cast<int>(inner.top - outer.top)),
+            std::max(0, static_cast<int>(outer.right - inner.right)),
+            std::max(0, static_cast<int>(outer.bottom - inner.bottom))};
+}
+
+}  // namespace
+
+// Resizable, so that no window grows past the screen before it is arranged; the library stretches
+// the picture to the window.
+int pictureWindowFlags() { return cv::WINDOW_NORMAL; }
+
+void arrangeWindows(cv::Size picture, bool /*windowManager*/) {
+    useUnicodeTexts();
+    HWND panelArea = pictureArea(panelWindow);
+    HWND sourceArea = pictureArea(sourceWindow);
+    HWND panel = frameOf(panelArea);
+    if (panel == nullptr || sourceArea == nullptr) return;
+    RECT work{};
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) return;
+
+    // The panel shows its sliders and no picture: its content is the frame's client area above
+    // the (empty) picture area.
+    RECT client{};
+    GetClientRect(panel, &client);
+    const RECT panelPicture = windowRect(panelArea);
+    POINT panelTop{0, 0};
+    ClientToScreen(panel, &panelTop);
+    const int sliderHeight = std::max<int>(1, static_cast<int>(panelPicture.top - panelTop.y));
+
+    tonemorph::LayoutRequest request;
+    request.area = cv::Rect(work.left, work.top, work.right - work.left, work.bottom - work.top);
+    request.frame = marginsOf(sourceArea, frameOf(sourceArea));
+    request.panel = cv::Size(std::max<int>(1, client.right - client.left), sliderHeight);
+    request.picture = picture;
+    tonemorph::WindowLayout layout = tonemorph::layOutWindows(request);
+    tonemorph::adjustToPictureWindows(layout, request, layout.view);
+
+    // The panel's picture area shrinks to nothing; resizeWindow sizes a picture area, moveWindow
+    // places a window's frame.
+    const RECT panelOuter = windowRect(panel);
+    SetWindowPos(panel, nullptr, layout.panel.x, layout.panel.y, panelOuter.right - panelOuter.left,
+                 static_cast<int>(panelPicture.top - panelOuter.top) + request.frame.bottom,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    const std::pair<const WindowName*, cv::Point> pictures[] = {{&sourceWindow, layout.source},
+                                                               {&effectWindow, layout.effect}};
+    for (const auto& [window, at] : pictures) {
+        cv::resizeWindow(window->id, layout.view.width, layout.view.height);
+        cv::moveWindow(window->id, at.x, at.y);
+    }
+}

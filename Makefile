@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 
 PREFIX ?= /usr/local
 
-.PHONY: install uninstall run test test-unit test-cpus test-asan test-package test-release bench-release bench bench-builds bench-check bench-windows package fuzz clean
+.PHONY: install uninstall run test test-unit test-cpus test-asan test-package test-release bench-release bench bench-builds bench-check bench-windows package fuzz windows test-windows package-windows clean
 
 run:
 	tools/install-deps run
@@ -123,5 +123,17 @@ test-asan:
 	$(ASAN_ENV) ctest --test-dir build-asan --output-on-failure -j $(JOBS) -L unit
 	$(ASAN_ENV) ctest --test-dir build-asan --output-on-failure -R '^Startup.ShowsSourceAndIdenticalEffectThenQuitsOnQ$$'
 
+# Windows, cross-built here: tools/build-windows-deps makes the libraries once (OpenCV and the
+# rest from Debian's sources, some ten minutes; reused afterwards), then the program and its unit
+# tests are built with mingw-w64 (as root the first time).
+windows:
+	tools/build-windows-deps
+	cmake --preset windows
+	cmake --build --preset windows -j $(JOBS)
+
+# The unit tests under Wine, once per instruction-set level.
+test-windows: windows
+	tools/wine-env ctest --preset windows -j $(JOBS)
+
 clean:
-	rm -rf build build-app build-bench build-bench-* build-package build-asan build-fuzz
+	rm -rf build build-app build-bench build-bench-* build-package build-asan build-fuzz build-windows

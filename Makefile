@@ -131,6 +131,11 @@ windows:
 	cmake --preset windows
 	cmake --build --preset windows -j $(JOBS)
 
+# tonemorph-VERSION-windows-x86_64.zip: the program, README, licences and the sample picture.
+package-windows: windows
+	tools/install-deps windows
+	tools/package-windows
+
 # The unit tests under Wine, once per instruction-set level.
 test-windows: windows
 	tools/wine-env ctest --preset windows -j $(JOBS)

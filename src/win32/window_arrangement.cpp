@@ -1,8 +1,8 @@
 // Win32: the start-up layout in the work area (SPI_GETWORKAREA) with the frames Windows draws,
 // and the titles and slider labels in Unicode. The library sets both through the narrow (ANSI)
 // API, which shows our UTF-8 text as mojibake and cuts labels after ten bytes; here the titles
-// are set again through the wide API, and each label window hears of every new text the library
-// gives it and shows our label with the slider's value instead.
+// are set again in Unicode, and each label window hears of every new text the library gives it
+// and shows our label with the slider's value instead.
 #include "window_arrangement.h"
 
 #include <windows.h>
@@ -33,6 +33,15 @@ std::wstring wide(const char* utf8) {
 HWND pictureArea(const WindowName& window) { return static_cast<HWND>(cvGetWindowHandle(window.id)); }
 HWND frameOf(HWND area) { return area != nullptr ? GetAncestor(area, GA_ROOT) : nullptr; }
 
+// The library's windows are ANSI windows: text given to them through any API passes their
+// window procedure in the ANSI code page, which cannot hold our labels. Windows' own handler
+// stores it as given.
+LRESULT setUnicodeText(HWND window, const std::wstring& text) {
+    const LRESULT result = DefWindowProcW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    InvalidateRect(window, nullptr, TRUE);
+    return result;
+}
+
 struct LabelWindow {
     std::wstring label;
 };
@@ -49,7 +58,7 @@ LRESULT CALLBACK labelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         value.erase(std::remove_if(value.begin(), value.end(), [](wchar_t c) { return c < L'0' || c > L'9'; }),
                     value.end());
         const std::wstring shown = label->label + L" " + value;
-        return DefSubclassProc(window, message, wParam, reinterpret_cast<LPARAM>(shown.c_str()));
+        return setUnicodeText(window, shown);
     }
     return DefSubclassProc(window, message, wParam, lParam);
 }
@@ -75,7 +84,7 @@ std::vector<HWND> labelWindows(HWND panelFrame) {
 
 void useUnicodeTexts() {
     for (const WindowName* window : {&panelWindow, &sourceWindow, &effectWindow}) {
-        if (HWND frame = frameOf(pictureArea(*window))) SetWindowTextW(frame, wide(window->title).c_str());
+        if (HWND frame = frameOf(pictureArea(*window))) setUnicodeText(frame, wide(window->title));
     }
     const std::vector<const char*>& labels = sliderLabels();
     const std::vector<HWND> windows = labelWindows(frameOf(pictureArea(panelWindow)));

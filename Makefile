@@ -136,9 +136,14 @@ package-windows: windows
 	tools/install-deps windows
 	tools/package-windows
 
-# The unit tests under Wine, once per instruction-set level.
+# The unit tests under Wine, once per instruction-set level; then the program itself under Wine
+# in Xvfb, driven by the native GUI harness.
 test-windows: windows
+	tools/install-deps test
 	tools/wine-env ctest --preset windows -j $(JOBS)
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS) --target wine_gui_test
+	TONEMORPH_WINDOWS_EXE=$(CURDIR)/build-windows/tonemorph.exe ctest --preset default -R '^(WineRun|GuiRun)\.'
 
 clean:
 	rm -rf build build-app build-bench build-bench-* build-package build-asan build-fuzz build-windows

@@ -9,7 +9,9 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <opencv2/highgui.hpp>
@@ -44,40 +46,61 @@ LRESULT setUnicodeText(HWND window, const std::wstring& text) {
 
 struct LabelWindow {
     std::wstring label;
+    HWND slider;
 };
 
-// The library writes "<cut name>: <value>" into the label window on every move; the value is the
-// number after the last colon.
+// The library writes "<cut name>: <value>" into the label window on every move, after the
+// slider has moved: the label and the slider's own position are shown instead.
 LRESULT CALLBACK labelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
                            DWORD_PTR data) {
-    if (message == WM_SETTEXT && lParam != 0) {
+    if (message == WM_SETTEXT) {
         const auto* label = reinterpret_cast<const LabelWindow*>(data);
-        const std::wstring given = reinterpret_cast<const wchar_t*>(lParam);
-        const size_t colon = given.find_last_of(L':');
-        std::wstring value = colon == std::wstring::npos ? L"" : given.substr(colon + 1);
-        value.erase(std::remove_if(value.begin(), value.end(), [](wchar_t c) { return c < L'0' || c > L'9'; }),
-                    value.end());
-        const std::wstring shown = label->label + L" " + value;
+        const LRESULT position = SendMessageW(label->slider, TBM_GETPOS, 0, 0);
+        // A text window breaks lines at spaces, and is one line high: no-break spaces keep the
+        // value beside the label.
+        std::wstring shown = label->label + L" " + std::to_wstring(position);
+        std::replace(shown.begin(), shown.end(), L' ', L'\u00a0');
         return setUnicodeText(window, shown);
     }
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
-// Each slider's label window, in the order the sliders were made.
-std::vector<HWND> labelWindows(HWND panelFrame) {
-    std::vector<HWND> sliders;
+int middleRow(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    return static_cast<int>(rect.top + rect.bottom) / 2;
+}
+
+// Each slider, top to bottom (the order they were made in), with its label: the text window
+// standing in its row.
+std::vector<std::pair<HWND, HWND>> labelWindows(HWND panelFrame) {
+    struct Found {
+        std::vector<HWND> sliders;
+        std::vector<HWND> texts;
+    } found;
     EnumChildWindows(
         panelFrame,
-        [](HWND child, LPARAM found) -> BOOL {
+        [](HWND child, LPARAM into) -> BOOL {
             wchar_t name[64] = {};
             GetClassNameW(child, name, 64);
-            if (std::wstring(name) == TRACKBAR_CLASSW) reinterpret_cast<std::vector<HWND>*>(found)->push_back(child);
+            auto* lists = reinterpret_cast<Found*>(into);
+            if (lstrcmpiW(name, TRACKBAR_CLASSW) == 0) lists->sliders.push_back(child);
+            if (lstrcmpiW(name, L"Static") == 0) lists->texts.push_back(child);
             return TRUE;
         },
-        reinterpret_cast<LPARAM>(&sliders));
-    std::vector<HWND> labels;
-    for (HWND slider : sliders) {
-        labels.push_back(reinterpret_cast<HWND>(SendMessageW(slider, TBM_GETBUDDY, TRUE, 0)));
+        reinterpret_cast<LPARAM>(&found));
+    std::sort(found.sliders.begin(), found.sliders.end(),
+              [](HWND a, HWND b) { return middleRow(a) < middleRow(b); });
+    std::vector<std::pair<HWND, HWND>> labels;
+    for (HWND slider : found.sliders) {
+        HWND nearest = nullptr;
+        for (HWND text : found.texts) {
+            if (nearest == nullptr ||
+                std::abs(middleRow(text) - middleRow(slider)) < std::abs(middleRow(nearest) - middleRow(slider))) {
+                nearest = text;
+            }
+        }
+        labels.emplace_back(slider, nearest);
     }
     return labels;
 }
@@ -87,16 +110,14 @@ void useUnicodeTexts() {
         if (HWND frame = frameOf(pictureArea(*window))) setUnicodeText(frame, wide(window->title));
     }
     const std::vector<const char*>& labels = sliderLabels();
-    const std::vector<HWND> windows = labelWindows(frameOf(pictureArea(panelWindow)));
+    const std::vector<std::pair<HWND, HWND>> windows = labelWindows(frameOf(pictureArea(panelWindow)));
     for (size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
-        if (windows[i] == nullptr) continue;
+        const auto [slider, text] = windows[i];
+        if (text == nullptr) continue;
         // Lives as long as the window, which is as long as the process.
-        auto* label = new LabelWindow{wide(labels[i])};
-        SetWindowSubclass(windows[i], labelProc, 1, reinterpret_cast<DWORD_PTR>(label));
-        // Shown at once, with the value the library last wrote.
-        wchar_t current[64] = {};
-        GetWindowTextW(windows[i], current, 64);
-        SetWindowTextW(windows[i], current);
+        auto* label = new LabelWindow{wide(labels[i]), slider};
+        SetWindowSubclass(text, labelProc, 1, reinterpret_cast<DWORD_PTR>(label));
+        SetWindowTextW(text, L"");  // shown at once, with the slider's value
     }
 }
 

@@ -143,7 +143,7 @@ test-windows: windows
 	tools/wine-env ctest --preset windows -j $(JOBS)
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS) --target wine_gui_test
-	TONEMORPH_WINDOWS_EXE=$(CURDIR)/build-windows/tonemorph.exe ctest --preset default -R '^(WineRun|GuiRun)\.'
+	TONEMORPH_WINDOWS_EXE=$(CURDIR)/build-windows/tonemorph.exe ctest --preset default -R '(^WineRun|/WineStart|^GuiRun)\.'
 
 clean:
 	rm -rf build build-app build-bench build-bench-* build-package build-asan build-fuzz build-windows

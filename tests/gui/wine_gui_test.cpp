@@ -29,9 +29,12 @@ protected:
         ::chmod(dir_.file("run-under-wine").c_str(), 0755);
     }
 
-    void start() {
+    // locale: the Unix locale Wine derives the Windows ANSI code page from.
+    void start(const std::string& locale = "C.UTF-8") {
         run_ = std::make_unique<gui::ProgramRun>(
-            dir_.path(), display_.name(), std::vector<std::string>{"TONEMORPH_EXECUTABLE=" + dir_.file("run-under-wine")});
+            dir_.path(), display_.name(),
+            std::vector<std::string>{"TONEMORPH_EXECUTABLE=" + dir_.file("run-under-wine"), "LANG=" + locale,
+                                     "LC_ALL=" + locale});
     }
 
     // What the program printed, with the console's line ends made plain.
@@ -46,10 +49,13 @@ protected:
     std::unique_ptr<gui::ProgramRun> run_;
 };
 
-// Ensure the cross-built program starts, shows the source unchanged as the effect and quits on q.
-TEST_F(WineRun, StartsShowsTheSourceUnchangedAndQuitsOnQ) {
+class WineStart : public WineRun, public ::testing::WithParamInterface<std::string> {};
+
+// Ensure the cross-built program starts, shows the source unchanged as the effect and quits on q,
+// its titles exact under a Western (1252) and a Chinese (936) ANSI code page alike.
+TEST_P(WineStart, ShowsTheSourceUnchangedAndQuitsOnQ) {
     gui::copyFile(gui::repoFile("sample/1.jpg"), dir_.file("1.jpg"));
-    start();
+    start(GetParam());
     const gui::ToolWindows windows = gui::waitForToolWindows(display_.connection(), 90.0);
     ASSERT_TRUE(windows.complete()) << "stdout: " << run_->out() << "\nstderr: " << run_->err();
     EXPECT_TRUE(gui::waitUntil(10.0, [&] { return out() == gui::kBanner; })) << out();
@@ -63,6 +69,10 @@ TEST_F(WineRun, StartsShowsTheSourceUnchangedAndQuitsOnQ) {
     gui::pressKey(display_.name(), display_.connection(), windows.effect, "q");
     EXPECT_EQ(run_->waitExit(30.0), 0) << run_->err();
 }
+INSTANTIATE_TEST_SUITE_P(CodePages, WineStart, ::testing::Values("C.UTF-8", "zh_CN.GB18030"),
+                         [](const ::testing::TestParamInfo<std::string>& locale) {
+                             return std::string(locale.index == 0 ? "Western" : "Chinese");
+                         });
 
 // Ensure a 1.jpg that holds no picture is refused as on Linux: the message, status 1, no window.
 TEST_F(WineRun, FileWithoutAPictureIsRefused) {

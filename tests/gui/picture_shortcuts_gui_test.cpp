@@ -40,8 +40,10 @@ protected:
 
     cv::Mat effectShot() { return gui::screenshot(x(), windows_.effect); }
 
+    // Long enough for a busy machine to work through queued view steps: at the deepest zoom the
+    // toolkit writes every pixel's value on the screen, which makes each repaint slow.
     bool effectShows(const cv::Mat& expected) {
-        return gui::waitUntil(5.0, [&] {
+        return gui::waitUntil(20.0, [&] {
             const cv::Mat shot = effectShot();
             return shot.size() == expected.size() && cv::norm(shot, expected, cv::NORM_INF) == 0;
         });

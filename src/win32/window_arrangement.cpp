@@ -65,9 +65,14 @@ LRESULT CALLBACK labelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
-int middleRow(HWND window) {
+RECT windowRect(HWND window) {
     RECT rect{};
     GetWindowRect(window, &rect);
+    return rect;
+}
+
+int middleRow(HWND window) {
+    const RECT rect = windowRect(window);
     return static_cast<int>(rect.top + rect.bottom) / 2;
 }
 
@@ -119,12 +124,6 @@ void useUnicodeTexts() {
         SetWindowSubclass(text, labelProc, 1, reinterpret_cast<DWORD_PTR>(label));
         SetWindowTextW(text, L"");  // shown at once, with the slider's value
     }
-}
-
-RECT windowRect(HWND window) {
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    return rect;
 }
 
 // The frame Windows draws around a picture area: title bar, borders.

@@ -136,11 +136,12 @@ package-windows: windows
 	tools/install-deps windows
 	tools/package-windows
 
-# The unit tests under Wine, once per instruction-set level; then the program itself under Wine
-# in Xvfb, driven by the native GUI harness.
+# The unit tests under Wine, once per instruction-set level (in an Xvfb: Wine makes a console, which
+# the console test needs, only with a display); then the program itself under Wine in Xvfb, driven
+# by the native GUI harness.
 test-windows: windows
 	tools/install-deps test
-	tools/wine-env ctest --preset windows -j $(JOBS)
+	xvfb-run -a -s '-screen 0 1280x1024x24' tools/wine-env ctest --preset windows -j $(JOBS)
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS) --target wine_gui_test
 	TONEMORPH_WINDOWS_EXE=$(CURDIR)/build-windows/tonemorph.exe ctest --preset default -R '(^WineRun|/WineStart|^GuiRun)\.'

@@ -1,8 +1,8 @@
 // Win32: the start-up layout in the work area (SPI_GETWORKAREA) with the frames Windows draws,
-// and the titles and slider labels in Unicode. The library sets both through the narrow (ANSI)
-// API, which shows our UTF-8 text as mojibake and cuts labels after ten bytes; here the titles
-// are set again in Unicode, and each label window hears of every new text the library gives it
-// and shows our label with the slider's value instead.
+// the titles and slider labels in Unicode, and sliders that keep the keyboard. The library sets
+// texts through the narrow (ANSI) API, which shows our UTF-8 text as mojibake and cuts labels
+// after ten bytes; here the titles are set again in Unicode, and each label window hears of every
+// new text the library gives it and shows our label with the slider's value instead.
 #include "window_arrangement.h"
 
 #include <windows.h>
@@ -65,6 +65,26 @@ LRESULT CALLBACK labelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
+// The library gives the keyboard back to its window after every slider move, so a clicked
+// slider would not answer arrow keys, Home or End: the slider that moved keeps it instead.
+LRESULT CALLBACK sliderRowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
+                               DWORD_PTR /*data*/) {
+    const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    const HWND slider = reinterpret_cast<HWND>(lParam);
+    if (message == WM_HSCROLL && slider != nullptr && IsChild(window, slider)) SetFocus(slider);
+    return result;
+}
+
+// The library reads typed keys (q) only from its own windows: a slider passes them on.
+LRESULT CALLBACK sliderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
+                            DWORD_PTR /*data*/) {
+    if (message == WM_CHAR) {
+        PostMessageW(GetAncestor(window, GA_ROOT), message, wParam, lParam);
+        return 0;
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
 RECT windowRect(HWND window) {
     RECT rect{};
     GetWindowRect(window, &rect);
@@ -118,6 +138,8 @@ void useUnicodeTexts() {
     const std::vector<std::pair<HWND, HWND>> windows = labelWindows(frameOf(pictureArea(panelWindow)));
     for (size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
         const auto [slider, text] = windows[i];
+        SetWindowSubclass(slider, sliderProc, 1, 0);
+        SetWindowSubclass(GetParent(slider), sliderRowProc, 1, 0);  // a second call changes nothing
         if (text == nullptr) continue;
         // Lives as long as the window, which is as long as the process.
         auto* label = new LabelWindow{wide(labels[i]), slider};

@@ -417,6 +417,40 @@ cv::Mat screenshot(Display* display, Window window) {
     return bgr;
 }
 
+namespace {
+
+double meanDifference(const cv::Mat& a, const cv::Mat& b) {
+    cv::Mat difference;
+    cv::absdiff(a, b, difference);
+    const cv::Scalar mean = cv::mean(difference);
+    return (mean[0] + mean[1] + mean[2]) / 3;
+}
+
+}  // namespace
+
+ScaledView compareScaledView(Display* display, Window window, const cv::Mat& picture, double seconds) {
+    ScaledView view;
+    view.content = windowSize(display, window);
+    cv::Mat expected;
+    cv::resize(picture, expected, view.content, 0, 0, cv::INTER_AREA);
+    waitUntil(seconds, [&] {
+        const cv::Mat shot = screenshot(display, window);
+        if (shot.size() != view.content) return false;
+        view.whole = meanDifference(shot, expected);
+        const cv::Size corner(std::max(1, view.content.width / 20), std::max(1, view.content.height / 20));
+        view.worstCorner = 0;
+        for (const cv::Point at :
+             {cv::Point(0, 0), cv::Point(view.content.width - corner.width, 0),
+              cv::Point(0, view.content.height - corner.height),
+              cv::Point(view.content.width - corner.width, view.content.height - corner.height)}) {
+            const cv::Rect r(at, corner);
+            view.worstCorner = std::max(view.worstCorner, meanDifference(shot(r), expected(r)));
+        }
+        return view.close();
+    });
+    return view;
+}
+
 void requestClose(Display* display, Window window) {
     XEvent event{};
     event.xclient.type = ClientMessage;

@@ -163,6 +163,18 @@ ToolWindows waitForToolWindows(Display* display, double seconds);
 // whole side where it is shorter than 50 pixels), so a cut-off corner shows.
 cv::Mat testPicture(cv::Size size);
 
+// How closely a window shows a picture scaled whole to its content: the mean absolute difference
+// (all channels) from the picture scaled by area averaging, over the whole view and in its worst
+// corner (5% of each side, at least 1 px). The screen samples the nearest pixel instead, which on
+// testPicture's smooth ramps differs little; waits out repaints for up to `seconds`.
+struct ScaledView {
+    cv::Size content;
+    double whole = 1e9;
+    double worstCorner = 1e9;
+    bool close() const { return whole <= 2.0 && worstCorner <= 8.0; }
+};
+ScaledView compareScaledView(Display* display, Window window, const cv::Mat& picture, double seconds);
+
 // Runs xdotool with the given arguments on the display; returns its exit status.
 int xdotool(const std::string& display, const std::string& arguments);
 

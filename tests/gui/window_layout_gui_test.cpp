@@ -28,18 +28,6 @@ std::string describe(const ScreenCase& c) {
 const cv::Size kPictures[] = {{1, 1},     {600, 400}, {1200, 800}, {1900, 1000},
                               {4000, 3000}, {1, 5000}, {5000, 1},   {40000, 10}};
 
-// A scaled view is compared with the picture scaled to the same size by area averaging; the
-// screen samples the nearest pixel instead, which on these smooth pictures differs little.
-constexpr double kMeanTolerance = 2.0;    // mean absolute difference, all channels, whole view
-constexpr double kCornerTolerance = 8.0;  // the same in each corner (5% of each side, at least 1 px)
-
-double meanDifference(const cv::Mat& a, const cv::Mat& b) {
-    cv::Mat difference;
-    cv::absdiff(a, b, difference);
-    const cv::Scalar mean = cv::mean(difference);
-    return (mean[0] + mean[1] + mean[2]) / 3;
-}
-
 class WindowLayoutGui : public gui::ToolTest, public ::testing::WithParamInterface<ScreenCase> {
 protected:
     WindowLayoutGui()
@@ -83,28 +71,11 @@ protected:
         }
         EXPECT_LE(content.width, picture.cols);
         EXPECT_LE(content.height, picture.rows);
-        cv::Mat expected;
-        cv::resize(picture, expected, content, 0, 0, cv::INTER_AREA);
-        double whole = 1e9;
-        double worstCorner = 1e9;
-        gui::waitUntil(5.0, [&] {
-            const cv::Mat shot = gui::screenshot(x(), window);
-            if (shot.size() != content) return false;
-            whole = meanDifference(shot, expected);
-            const cv::Size corner(std::max(1, content.width / 20), std::max(1, content.height / 20));
-            worstCorner = 0;
-            for (const cv::Point at : {cv::Point(0, 0), cv::Point(content.width - corner.width, 0),
-                                       cv::Point(0, content.height - corner.height),
-                                       cv::Point(content.width - corner.width, content.height - corner.height)}) {
-                const cv::Rect r(at, corner);
-                worstCorner = std::max(worstCorner, meanDifference(shot(r), expected(r)));
-            }
-            return whole <= kMeanTolerance && worstCorner <= kCornerTolerance;
-        });
+        const gui::ScaledView view = gui::compareScaledView(x(), window, picture, 5.0);
         std::printf("%s %dx%d: view %dx%d, mean difference %.2f, worst corner %.2f\n", which,
-                    picture.cols, picture.rows, content.width, content.height, whole, worstCorner);
-        EXPECT_LE(whole, kMeanTolerance) << "view " << content << " of " << picture.size();
-        EXPECT_LE(worstCorner, kCornerTolerance) << "view " << content << " of " << picture.size();
+                    picture.cols, picture.rows, content.width, content.height, view.whole, view.worstCorner);
+        EXPECT_TRUE(view.close()) << "view " << content << " of " << picture.size() << ": mean difference "
+                                  << view.whole << ", worst corner " << view.worstCorner;
     }
 };
 

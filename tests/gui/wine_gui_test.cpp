@@ -1,8 +1,9 @@
 // The Windows program under Wine: started in a folder holding the sample picture, it opens its
 // three windows under their exact titles, shows the effect equal to the source at the initial
-// settings, prints its banner and ends with 0 on q; a file that holds no picture is refused with
-// the message and 1. Skipped unless TONEMORPH_WINDOWS_EXE names the cross-built program (make
-// test-windows sets it).
+// settings, prints its banner and ends with 0 on q; sliders keyed after a click re-render the
+// exact pass; a picture larger than the screen is shown whole; a file that holds no picture is
+// refused with the message and 1. Skipped unless TONEMORPH_WINDOWS_EXE names the cross-built
+// program (make test-windows sets it).
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <memory>
 
 #include "gui/tool_fixture.h"
+#include "reference/literal_pass.h"
 
 namespace {
 
@@ -35,6 +37,48 @@ protected:
             dir_.path(), display_.name(),
             std::vector<std::string>{"TONEMORPH_EXECUTABLE=" + dir_.file("run-under-wine"), "LANG=" + locale,
                                      "LC_ALL=" + locale});
+    }
+
+    // Where the panel's slider grooves run, top to bottom, in panel coordinates: a Win32 trackbar's
+    // groove is a light channel between two grey lines, seen here in a column near the right end
+    // of the grooves, where no handle rests at the values the tests start from.
+    std::vector<cv::Point> sliderGrooves(Window panel) {
+        std::vector<cv::Point> grooves;
+        gui::waitUntil(10.0, [&] {
+            const cv::Mat shot = gui::screenshot(display_.connection(), panel);
+            grooves.clear();
+            if (shot.empty()) return false;
+            const int column = shot.cols * 9 / 10;
+            auto shade = [&](int row) { return shot.at<cv::Vec3b>(row, column)[1]; };
+            for (int row = 1; row + 2 < shot.rows; ++row) {
+                const bool edgeAbove = shade(row - 1) < 200 && shade(row - 1) > 100;
+                if (!edgeAbove || shade(row) != 255) continue;
+                int below = row;
+                while (below < shot.rows && shade(below) == 255) ++below;
+                if (below - row >= 2 && below < shot.rows && shade(below) == shade(row - 1)) {
+                    grooves.emplace_back(column, (row + below) / 2);
+                }
+                row = below;
+            }
+            return grooves.size() == 5;
+        });
+        return grooves;
+    }
+
+    // A click on a slider's groove to give it the keyboard (it moves by a page), then the keys.
+    void keySlider(Window panel, cv::Point groove, const std::string& keys) {
+        gui::xdotool(display_.name(), "mousemove --window " + std::to_string(panel) + " " +
+                                          std::to_string(groove.x) + " " + std::to_string(groove.y) +
+                                          " click 1 sleep 0.3 " + keys);
+    }
+
+    // Whether the effect window comes to show expected 1:1 at its top left corner.
+    bool effectShows(Window effect, const cv::Mat& expected) {
+        return gui::waitUntil(20.0, [&] {
+            const cv::Mat shot = gui::screenshot(display_.connection(), effect);
+            return shot.cols >= expected.cols && shot.rows >= expected.rows &&
+                   cv::norm(shot(cv::Rect(0, 0, expected.cols, expected.rows)), expected, cv::NORM_INF) == 0;
+        });
     }
 
     // What the program printed, with the console's line ends made plain.
@@ -73,6 +117,60 @@ INSTANTIATE_TEST_SUITE_P(CodePages, WineStart, ::testing::Values("C.UTF-8", "zh_
                          [](const ::testing::TestParamInfo<std::string>& locale) {
                              return std::string(locale.index == 0 ? "Western" : "Chinese");
                          });
+
+// Ensure keys on a slider the user clicked re-render the exact pass: contrast to its top and one
+// step back (a tone move), then the kernel size to 2 (a morphology move under that tone); q typed
+// on the slider quits.
+TEST_F(WineRun, KeyedSlidersRenderTheExactPass) {
+    gui::copyFile(gui::repoFile("sample/1.jpg"), dir_.file("1.jpg"));
+    const cv::Mat source = cv::imread(dir_.file("1.jpg"), cv::IMREAD_COLOR);
+    start();
+    const gui::ToolWindows windows = gui::waitForToolWindows(display_.connection(), 90.0);
+    ASSERT_TRUE(windows.complete()) << "stderr: " << run_->err();
+    ASSERT_TRUE(gui::waitUntil(10.0, [&] { return out() == gui::kBanner; })) << out();
+    ASSERT_EQ(gui::windowSize(display_.connection(), windows.effect), source.size()) << "not shown 1:1";
+    const std::vector<cv::Point> grooves = sliderGrooves(windows.panel);
+    ASSERT_EQ(grooves.size(), 5u) << "the panel does not show five slider grooves";
+
+    tonemorph::EffectSettings settings;
+    auto expected = [&] {
+        cv::Mat tone;
+        cv::Mat effect;
+        reference::literalPass(source, tone, effect, settings);
+        return effect;
+    };
+    keySlider(windows.panel, grooves[gui::kContrast], "key End key Left");
+    settings.contrastValue = 299;
+    EXPECT_TRUE(effectShows(windows.effect, expected())) << "contrast 299";
+    keySlider(windows.panel, grooves[gui::kSize], "key Home key Right key Right");
+    settings.kernelSize = 2;
+    EXPECT_TRUE(effectShows(windows.effect, expected())) << "contrast 299, kernel size 2";
+
+    // The slider still has the keyboard: q typed there ends the program too.
+    gui::xdotool(display_.name(), "key q");
+    EXPECT_EQ(run_->waitExit(30.0), 0) << run_->err();
+}
+
+// Ensure a picture larger than the screen comes up whole in both picture windows, scaled down.
+TEST_F(WineRun, PictureLargerThanTheScreenIsShownWhole) {
+    const cv::Mat picture = gui::testPicture({4000, 3000});
+    ASSERT_TRUE(cv::imwrite(dir_.file("1.jpg"), picture, {cv::IMWRITE_JPEG_QUALITY, 100}));
+    const cv::Mat decoded = cv::imread(dir_.file("1.jpg"), cv::IMREAD_COLOR);
+    start();
+    const gui::ToolWindows windows = gui::waitForToolWindows(display_.connection(), 90.0);
+    ASSERT_TRUE(windows.complete()) << "stderr: " << run_->err();
+    ASSERT_TRUE(gui::waitUntil(20.0, [&] { return out() == gui::kBanner; })) << out();
+    const cv::Rect screen(0, 0, 1920, 1080);
+    for (const Window window : {windows.source, windows.effect}) {
+        const cv::Rect frame = gui::frameRect(display_.connection(), window);
+        EXPECT_EQ(frame & screen, frame) << frame << " is not on the screen";
+        const gui::ScaledView view = gui::compareScaledView(display_.connection(), window, decoded, 10.0);
+        EXPECT_TRUE(view.close()) << "view " << view.content << ": mean difference " << view.whole
+                                  << ", worst corner " << view.worstCorner;
+    }
+    gui::pressKey(display_.name(), display_.connection(), windows.effect, "q");
+    EXPECT_EQ(run_->waitExit(30.0), 0) << run_->err();
+}
 
 // Ensure a 1.jpg that holds no picture is refused as on Linux: the message, status 1, no window.
 TEST_F(WineRun, FileWithoutAPictureIsRefused) {

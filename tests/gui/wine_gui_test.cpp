@@ -39,6 +39,16 @@ protected:
                                      "LC_ALL=" + locale});
     }
 
+    // Starts the program and waits for its three windows and its banner (Wine's first start in a
+    // fresh prefix is slow).
+    gui::ToolWindows startAndWait(const std::string& locale = "C.UTF-8") {
+        start(locale);
+        const gui::ToolWindows windows = gui::waitForToolWindows(display_.connection(), 90.0);
+        EXPECT_TRUE(windows.complete()) << "stdout: " << run_->out() << "\nstderr: " << run_->err();
+        EXPECT_TRUE(windows.complete() && gui::waitUntil(20.0, [&] { return out() == gui::kBanner; })) << out();
+        return windows;
+    }
+
     // Where the panel's slider grooves run, top to bottom, in panel coordinates: a Win32 trackbar's
     // groove is a light channel between two grey lines, seen here in a column near the right end
     // of the grooves, where no handle rests at the values the tests start from.
@@ -99,10 +109,8 @@ class WineStart : public WineRun, public ::testing::WithParamInterface<std::stri
 // its titles exact under a Western (1252) and a Chinese (936) ANSI code page alike.
 TEST_P(WineStart, ShowsTheSourceUnchangedAndQuitsOnQ) {
     gui::copyFile(gui::repoFile("sample/1.jpg"), dir_.file("1.jpg"));
-    start(GetParam());
-    const gui::ToolWindows windows = gui::waitForToolWindows(display_.connection(), 90.0);
-    ASSERT_TRUE(windows.complete()) << "stdout: " << run_->out() << "\nstderr: " << run_->err();
-    EXPECT_TRUE(gui::waitUntil(10.0, [&] { return out() == gui::kBanner; })) << out();
+    const gui::ToolWindows windows = startAndWait(GetParam());
+    ASSERT_TRUE(windows.complete());
     cv::Mat source;
     cv::Mat effect;
     EXPECT_TRUE(gui::waitUntil(10.0, [&] {
@@ -124,10 +132,8 @@ INSTANTIATE_TEST_SUITE_P(CodePages, WineStart, ::testing::Values("C.UTF-8", "zh_
 TEST_F(WineRun, KeyedSlidersRenderTheExactPass) {
     gui::copyFile(gui::repoFile("sample/1.jpg"), dir_.file("1.jpg"));
     const cv::Mat source = cv::imread(dir_.file("1.jpg"), cv::IMREAD_COLOR);
-    start();
-    const gui::ToolWindows windows = gui::waitForToolWindows(display_.connection(), 90.0);
-    ASSERT_TRUE(windows.complete()) << "stderr: " << run_->err();
-    ASSERT_TRUE(gui::waitUntil(10.0, [&] { return out() == gui::kBanner; })) << out();
+    const gui::ToolWindows windows = startAndWait();
+    ASSERT_TRUE(windows.complete());
     ASSERT_EQ(gui::windowSize(display_.connection(), windows.effect), source.size()) << "not shown 1:1";
     const std::vector<cv::Point> grooves = sliderGrooves(windows.panel);
     ASSERT_EQ(grooves.size(), 5u) << "the panel does not show five slider grooves";
@@ -156,10 +162,8 @@ TEST_F(WineRun, PictureLargerThanTheScreenIsShownWhole) {
     const cv::Mat picture = gui::testPicture({4000, 3000});
     ASSERT_TRUE(cv::imwrite(dir_.file("1.jpg"), picture, {cv::IMWRITE_JPEG_QUALITY, 100}));
     const cv::Mat decoded = cv::imread(dir_.file("1.jpg"), cv::IMREAD_COLOR);
-    start();
-    const gui::ToolWindows windows = gui::waitForToolWindows(display_.connection(), 90.0);
-    ASSERT_TRUE(windows.complete()) << "stderr: " << run_->err();
-    ASSERT_TRUE(gui::waitUntil(20.0, [&] { return out() == gui::kBanner; })) << out();
+    const gui::ToolWindows windows = startAndWait();
+    ASSERT_TRUE(windows.complete());
     const cv::Rect screen(0, 0, 1920, 1080);
     for (const Window window : {windows.source, windows.effect}) {
         const cv::Rect frame = gui::frameRect(display_.connection(), window);
@@ -169,6 +173,19 @@ TEST_F(WineRun, PictureLargerThanTheScreenIsShownWhole) {
                                   << ", worst corner " << view.worstCorner;
     }
     gui::pressKey(display_.name(), display_.connection(), windows.effect, "q");
+    EXPECT_EQ(run_->waitExit(30.0), 0) << run_->err();
+}
+
+// Ensure closing the three windows, as the title bars' close buttons do, ends the program with 0,
+// and closing two does not.
+TEST_F(WineRun, ClosingAllThreeWindowsEndsIt) {
+    gui::copyFile(gui::repoFile("sample/1.jpg"), dir_.file("1.jpg"));
+    const gui::ToolWindows windows = startAndWait();
+    ASSERT_TRUE(windows.complete());
+    gui::requestClose(display_.connection(), windows.source);
+    gui::requestClose(display_.connection(), windows.effect);
+    EXPECT_FALSE(run_->waitExit(2.0).has_value()) << "ended with a window still open";
+    gui::requestClose(display_.connection(), windows.panel);
     EXPECT_EQ(run_->waitExit(30.0), 0) << run_->err();
 }
 

@@ -179,7 +179,13 @@ void arrangeWindows(cv::Size picture, bool /*windowManager*/) {
     const RECT panelPicture = windowRect(panelArea);
     POINT panelTop{0, 0};
     ClientToScreen(panel, &panelTop);
-    const int sliderHeight = std::max<int>(1, static_cast<int>(panelPicture.top - panelTop.y));
+    // The sliders end at the lowest of them: early on, the library may not yet have moved its
+    // toolbar's end or the picture area below them.
+    LONG slidersBottom = panelPicture.top;
+    for (const auto& row : labelWindows(panel)) {
+        slidersBottom = std::max({slidersBottom, windowRect(row.first).bottom, windowRect(GetParent(row.first)).bottom});
+    }
+    const int sliderHeight = std::max<int>(1, static_cast<int>(slidersBottom - panelTop.y));
 
     tonemorph::LayoutRequest request;
     request.area = cv::Rect(work.left, work.top, work.right - work.left, work.bottom - work.top);
@@ -193,7 +199,7 @@ void arrangeWindows(cv::Size picture, bool /*windowManager*/) {
     // places a window's frame.
     const RECT panelOuter = windowRect(panel);
     SetWindowPos(panel, nullptr, layout.panel.x, layout.panel.y, panelOuter.right - panelOuter.left,
-                 static_cast<int>(panelPicture.top - panelOuter.top) + request.frame.bottom,
+                 static_cast<int>(slidersBottom - panelOuter.top) + request.frame.bottom,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     const std::pair<const WindowName*, cv::Point> pictures[] = {{&sourceWindow, layout.source},
                                                                {&effectWindow, layout.effect}};

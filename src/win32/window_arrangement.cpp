@@ -130,7 +130,8 @@ std::vector<std::pair<HWND, HWND>> labelWindows(HWND panelFrame) {
     return labels;
 }
 
-void useUnicodeTexts() {
+// Titles and labels in Unicode, sliders that keep the keyboard; gives the sliders with their labels.
+std::vector<std::pair<HWND, HWND>> prepareWindows() {
     for (const WindowName* window : {&panelWindow, &sourceWindow, &effectWindow}) {
         if (HWND frame = frameOf(pictureArea(*window))) setUnicodeText(frame, wide(window->title));
     }
@@ -146,6 +147,7 @@ void useUnicodeTexts() {
         SetWindowSubclass(text, labelProc, 1, reinterpret_cast<DWORD_PTR>(label));
         SetWindowTextW(text, L"");  // shown at once, with the slider's value
     }
+    return windows;
 }
 
 // The frame Windows draws around a picture area: title bar, borders.
@@ -164,7 +166,7 @@ tonemorph::FrameMargins marginsOf(HWND area, HWND frame) {
 int pictureWindowFlags() { return cv::WINDOW_NORMAL; }
 
 void arrangeWindows(cv::Size picture, bool /*windowManager*/) {
-    useUnicodeTexts();
+    const std::vector<std::pair<HWND, HWND>> sliders = prepareWindows();
     HWND panelArea = pictureArea(panelWindow);
     HWND sourceArea = pictureArea(sourceWindow);
     HWND panel = frameOf(panelArea);
@@ -182,7 +184,7 @@ void arrangeWindows(cv::Size picture, bool /*windowManager*/) {
     // The sliders end at the lowest of them: early on, the library may not yet have moved its
     // toolbar's end or the picture area below them.
     LONG slidersBottom = panelPicture.top;
-    for (const auto& row : labelWindows(panel)) {
+    for (const auto& row : sliders) {
         slidersBottom = std::max({slidersBottom, windowRect(row.first).bottom, windowRect(GetParent(row.first)).bottom});
     }
     const int sliderHeight = std::max<int>(1, static_cast<int>(slidersBottom - panelTop.y));

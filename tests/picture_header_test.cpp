@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,16 +28,27 @@ TEST(PictureHeader, SizeMatchesEncodedPictures) {
     struct Format {
         const char* extension;
         std::vector<int> params;
+        int onlyType = -1;  // the Netpbm encoders take one kind of picture each
+        int minSide = 1;  // the JPEG 2000 encoder wants room for its resolution levels
     };
     const Format formats[] = {{".png", {}}, {".jpg", {}}, {".jpg", {cv::IMWRITE_JPEG_PROGRESSIVE, 1}},
                               {".webp", {cv::IMWRITE_WEBP_QUALITY, 80}}, {".webp", {cv::IMWRITE_WEBP_QUALITY, 101}},
-                              {".tif", {}}, {".bmp", {}}};
+                              {".tif", {}}, {".bmp", {}}, {".hdr", {}}, {".ppm", {}, CV_8UC3}, {".pgm", {}, CV_8UC1},
+                              {".pbm", {}, CV_8UC1}, {".pbm", {cv::IMWRITE_PXM_BINARY, 0}, CV_8UC1}, {".pam", {}}, {".pfm", {}},
+                              {".ras", {}}, {".jp2", {}, -1, 32}};
     for (const cv::Size size : {cv::Size(1, 1), cv::Size(640, 480), cv::Size(3001, 7), cv::Size(5, 2000)}) {
         for (const int type : {CV_8UC3, CV_8UC1}) {
             const cv::Mat picture(size, type, cv::Scalar::all(90));
             for (const Format& format : formats) {
+                if ((format.onlyType >= 0 && type != format.onlyType) || std::min(size.width, size.height) < format.minSide) continue;
                 SCOPED_TRACE(::testing::Message() << format.extension << " " << size << " type " << type);
-                EXPECT_EQ(sizeOfBytes(encoded(picture, format.extension, format.params)), size);
+                const std::string bytes = encoded(picture, format.extension, format.params);
+                EXPECT_EQ(sizeOfBytes(bytes), size);
+                if (std::string(format.extension) == ".jp2") {  // the bare codestream inside it too
+                    const size_t codestream = bytes.find("jp2c");
+                    ASSERT_NE(codestream, std::string::npos);
+                    EXPECT_EQ(sizeOfBytes(bytes.substr(codestream + 4)), size);
+                }
             }
         }
     }
@@ -56,6 +68,52 @@ TEST(PictureHeader, JpegFrameFoundPastMetadataAndTakenAsDeclared) {
     EXPECT_EQ(sizeOfBytes(jpeg), cv::Size(65535, 65535));
 }
 
+std::string bigEndianBytes(uint64_t value, int n) {
+    std::string bytes;
+    for (int i = n - 1; i >= 0; --i) bytes += static_cast<char>(value >> (8 * i));
+    return bytes;
+}
+
+std::string littleEndianBytes(uint64_t value, int n) {
+    std::string bytes;
+    for (int i = 0; i < n; ++i) bytes += static_cast<char>(value >> (8 * i));
+    return bytes;
+}
+
+// Ensure headers written by hand, as a small file declaring a huge picture would be, give the size
+// they declare in every format the library decodes: the ones its encoder never writes (comments,
+// other orientations, BigTIFF, a codestream with an offset grid) included.
+TEST(PictureHeader, HandWrittenHeadersTakenAsDeclared) {
+    const std::string jp2Signature = std::string("\0\0\0\x0CjP  \r\n\x87\n", 12);
+    // SOC, SIZ: length, capabilities, grid 30000x20500 offset by 1000x500, then a tile size.
+    const std::string codestream = std::string("\xFF\x4F\xFF\x51", 4) + bigEndianBytes(47, 2) + bigEndianBytes(0, 2) +
+                                   bigEndianBytes(30000, 4) + bigEndianBytes(20500, 4) + bigEndianBytes(1000, 4) +
+                                   bigEndianBytes(500, 4) + std::string(24, '\0');
+    const std::string bigTiff = std::string("II\x2B\0\x08\0\0\0", 8) + littleEndianBytes(16, 8) + littleEndianBytes(2, 8) +
+                                littleEndianBytes(256, 2) + littleEndianBytes(16, 2) + littleEndianBytes(1, 8) +
+                                littleEndianBytes(29000, 8) + littleEndianBytes(257, 2) + littleEndianBytes(4, 2) +
+                                littleEndianBytes(1, 8) + littleEndianBytes(19000, 8);
+    const std::pair<std::string, cv::Size> cases[] = {
+        {"P6\n# made by hand\n30000 20000\n255\n", {30000, 20000}},
+        {"P4 30000\t20000\n", {30000, 20000}},
+        {"P7\nWIDTH 30000\nHEIGHT 20000\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n", {30000, 20000}},
+        {"PF\n30000 20000\n-1.0\n", {30000, 20000}},
+        {"#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 20000 +X 30000\n", {30000, 20000}},
+        {"#?RGBE\r\nEXPOSURE=1.0\r\n\r\n+X 30000 +Y 20000\r\n", {30000, 20000}},
+        {std::string("\x59\xA6\x6A\x95", 4) + bigEndianBytes(30000, 4) + bigEndianBytes(20000, 4) + std::string(20, '\0'),
+         {30000, 20000}},
+        {"GIF89a" + littleEndianBytes(65535, 2) + littleEndianBytes(65000, 2) + std::string(4, '\0'), {65535, 65000}},
+        {codestream, {29000, 20000}},
+        {jp2Signature + bigEndianBytes(20, 4) + "ftypjp2 " + std::string(8, '\0') + bigEndianBytes(0, 4) + "jp2c" + codestream,
+         {29000, 20000}},
+        {bigTiff, {29000, 19000}},
+    };
+    for (const auto& [bytes, size] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(bytes.substr(0, 12)));
+        EXPECT_EQ(sizeOfBytes(bytes), size);
+    }
+}
+
 // Ensure files that are no picture of a known format, or whose header is cut short, declare
 // nothing rather than a made-up size.
 TEST(PictureHeader, UnknownOrCutShortDeclaresNothing) {
@@ -63,11 +121,18 @@ TEST(PictureHeader, UnknownOrCutShortDeclaresNothing) {
     const std::string jpeg = encoded(cv::Mat(10, 10, CV_8UC3), ".jpg");
     const std::string cases[] = {"",
                                  "This is a shopping list, not a picture.\n",
-                                 "GIF89a\x01\x00\x01\x00",
+                                 "GIF89a\x01",
                                  png.substr(0, 20),
                                  jpeg.substr(0, 4),
                                  std::string("\xFF\xD8\xFF\xD9", 4),
-                                 std::string("II*\0\x08\0\0\0\0\0", 10)};
+                                 std::string("II*\0\x08\0\0\0\0\0", 10),
+                                 "P6\n# a header that never ends" + std::string(100000, 'x'),
+                                 "P6 -5 7 255\n",
+                                 "P6 99999999999999999999 1 255\n",
+                                 "#?RADIANCE\n" + std::string(100000, 'y') + "\n\n-Y 10 +X 10\n",
+                                 "#?RADIANCE\n\n-Y 10 -Y 10\n",
+                                 std::string("\xFF\x4F\xFF\x51\0\x2F\0\0\0\0\0\x10\0\0\0\x10\0\0\0\x20\0\0\0\0", 24),
+                                 std::string("\0\0\0\x0CjP  \r\n\x87\n\0\0\0\0ftyp", 20)};
     for (const std::string& bytes : cases) {
         SCOPED_TRACE(::testing::PrintToString(bytes.substr(0, 12)));
         EXPECT_EQ(sizeOfBytes(bytes), std::nullopt);

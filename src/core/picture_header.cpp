@@ -1,8 +1,10 @@
 #include "core/picture_header.h"
 
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <fstream>
+#include <sstream>
 
 namespace tonemorph {
 
@@ -83,27 +85,39 @@ std::optional<cv::Size> webpSize(std::istream& in) {
     return std::nullopt;
 }
 
-// The first image file directory's width (tag 256) and length (tag 257).
-std::optional<cv::Size> tiffSize(std::istream& in, bool little) {
-    const auto number = [little](const uint8_t* p, int n) {
-        return little ? littleEndian(p, n) : bigEndian(p, n);
+// The first image file directory's width (tag 256) and length (tag 257), in classic TIFF (32-bit
+// offsets, 12-byte entries) or BigTIFF (64-bit offsets, 20-byte entries).
+std::optional<cv::Size> tiffSize(std::istream& in, bool little, bool big) {
+    const auto number = [little](const uint8_t* p, int n) -> uint64_t {
+        if (n <= 4) return little ? littleEndian(p, n) : bigEndian(p, n);
+        const uint64_t high = little ? littleEndian(p + 4, 4) : bigEndian(p, 4);
+        const uint64_t low = little ? littleEndian(p, 4) : bigEndian(p + 4, 4);
+        return high << 32 | low;
     };
-    uint8_t header[8];
+    const int offsetBytes = big ? 8 : 4;
+    uint8_t header[16];
     in.seekg(0);
-    if (!readBytes(in, header, 8)) return std::nullopt;
-    in.seekg(number(header + 4, 4));
-    uint8_t countBytes[2];
-    if (!in || !readBytes(in, countBytes, 2)) return std::nullopt;
+    if (!readBytes(in, header, big ? 16 : 8)) return std::nullopt;
+    const uint64_t directory = number(header + (big ? 8 : 4), offsetBytes);
+    if (directory > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
+    in.seekg(static_cast<std::streamoff>(directory));
+    uint8_t countBytes[8];
+    if (!in || !readBytes(in, countBytes, big ? 8 : 2)) return std::nullopt;
+    const uint64_t count = number(countBytes, big ? 8 : 2);
     int64_t width = -1;
     int64_t height = -1;
-    for (uint32_t i = 0, count = number(countBytes, 2); i < count; ++i) {
-        uint8_t entry[12];  // tag, type, count, value
-        if (!readBytes(in, entry, 12)) return std::nullopt;
-        const uint32_t tag = number(entry, 2);
-        const uint32_t type = number(entry + 2, 2);
-        const uint32_t value = type == 3 ? number(entry + 8, 2) : number(entry + 8, 4);  // SHORT or LONG
-        if (tag == 256) width = value;
-        if (tag == 257) height = value;
+    // A directory holds a few dozen entries; the two wanted come first, as tags are sorted.
+    for (uint64_t i = 0; i < count && i < 4096 && (width < 0 || height < 0); ++i) {
+        uint8_t entry[20];  // tag, type, count, value
+        if (!readBytes(in, entry, big ? 20 : 12)) return std::nullopt;
+        const uint32_t tag = static_cast<uint32_t>(number(entry, 2));
+        const uint32_t type = static_cast<uint32_t>(number(entry + 2, 2));
+        const uint8_t* field = entry + 4 + offsetBytes;
+        // SHORT, LONG or (BigTIFF) LONG8.
+        const uint64_t value = type == 3 ? number(field, 2) : type == 16 ? number(field, 8) : number(field, 4);
+        const int64_t size = value > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(value);
+        if (tag == 256) width = size;
+        if (tag == 257) height = size;
     }
     return sizeOf(width, height);
 }
@@ -119,12 +133,155 @@ std::optional<cv::Size> bmpSize(std::istream& in) {
     return sizeOf(static_cast<int32_t>(littleEndian(header + 18, 4)), height < 0 ? -int64_t{height} : height);
 }
 
+// GIF's logical screen, which bounds every frame.
+std::optional<cv::Size> gifSize(std::istream& in) {
+    uint8_t header[10];
+    in.seekg(0);
+    if (!readBytes(in, header, 10)) return std::nullopt;
+    return sizeOf(littleEndian(header + 6, 2), littleEndian(header + 8, 2));
+}
+
+std::optional<cv::Size> sunRasterSize(std::istream& in) {
+    uint8_t header[12];  // magic, width, height
+    in.seekg(0);
+    if (!readBytes(in, header, 12)) return std::nullopt;
+    return sizeOf(bigEndian(header + 4, 4), bigEndian(header + 8, 4));
+}
+
+// Text headers are short: only this much of a file is read for one, whatever follows.
+constexpr size_t kTextHeaderLimit = 64 * 1024;
+
+std::string textHeader(std::istream& in) {
+    std::string text(kTextHeaderLimit, '\0');
+    in.clear();
+    in.seekg(0);
+    in.read(&text[0], static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    return text;
+}
+
+// The next whitespace-separated word of a PBM/PGM/PPM/PFM header, skipping # comments.
+std::string nextWord(std::istream& in) {
+    std::string word;
+    for (int c = in.get(); c != EOF; c = in.get()) {
+        if (c == '#' && word.empty()) {
+            while (c != EOF && c != '\n' && c != '\r') c = in.get();
+            continue;
+        }
+        if (std::isspace(c)) {
+            if (!word.empty()) return word;
+            continue;
+        }
+        if (word.size() > 20) return {};
+        word += static_cast<char>(c);
+    }
+    return word;
+}
+
+// A decimal count, or -1 for anything else (including values too large for any picture).
+int64_t decimal(const std::string& word) {
+    if (word.empty() || word.size() > 18) return -1;
+    int64_t value = 0;
+    for (const char c : word) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// PBM, PGM, PPM (P1..P6) and PFM (PF, Pf): the magic, then width and height.
+std::optional<cv::Size> pxmSize(std::istream& file) {
+    std::istringstream in(textHeader(file));
+    in.seekg(2);
+    const int64_t width = decimal(nextWord(in));
+    const int64_t height = decimal(nextWord(in));
+    return sizeOf(width, height);
+}
+
+// PAM (P7): WIDTH and HEIGHT lines before ENDHDR.
+std::optional<cv::Size> pamSize(std::istream& file) {
+    std::istringstream in(textHeader(file));
+    int64_t width = -1;
+    int64_t height = -1;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string key;
+        std::string value;
+        words >> key >> value;
+        if (key == "WIDTH") width = decimal(value);
+        if (key == "HEIGHT") height = decimal(value);
+        if (key == "ENDHDR") break;
+    }
+    return sizeOf(width, height);
+}
+
+// Radiance HDR: header lines up to an empty one, then the resolution line, "-Y 480 +X 640" or one
+// of the other orientations.
+std::optional<cv::Size> radianceSize(std::istream& file) {
+    std::istringstream in(textHeader(file));
+    std::string line;
+    while (std::getline(in, line) && !line.empty() && line != "\r") {
+    }
+    if (!std::getline(in, line)) return std::nullopt;
+    std::istringstream words(line);
+    std::string firstAxis;
+    std::string firstCount;
+    std::string secondAxis;
+    std::string secondCount;
+    words >> firstAxis >> firstCount >> secondAxis >> secondCount;
+    const auto axis = [](const std::string& word) {
+        return word.size() == 2 && (word[0] == '+' || word[0] == '-') ? word[1] : '\0';
+    };
+    if (axis(firstAxis) == 'Y' && axis(secondAxis) == 'X') return sizeOf(decimal(secondCount), decimal(firstCount));
+    if (axis(firstAxis) == 'X' && axis(secondAxis) == 'Y') return sizeOf(decimal(firstCount), decimal(secondCount));
+    return std::nullopt;
+}
+
+// A JPEG 2000 codestream's SIZ segment: the reference grid's extent less its offset.
+std::optional<cv::Size> codestreamSize(std::istream& in) {
+    uint8_t siz[24];  // SOC, SIZ marker, length, capabilities, Xsiz, Ysiz, XOsiz, YOsiz
+    if (!readBytes(in, siz, 24) || bigEndian(siz, 2) != 0xFF4F || bigEndian(siz + 2, 2) != 0xFF51) return std::nullopt;
+    const uint32_t gridWidth = bigEndian(siz + 8, 4);
+    const uint32_t gridHeight = bigEndian(siz + 12, 4);
+    const uint32_t left = bigEndian(siz + 16, 4);
+    const uint32_t top = bigEndian(siz + 20, 4);
+    if (left >= gridWidth || top >= gridHeight) return std::nullopt;
+    return sizeOf(int64_t{gridWidth} - left, int64_t{gridHeight} - top);
+}
+
+// A JP2 file: boxes up to the contiguous codestream box, whose SIZ decides what is decoded.
+std::optional<cv::Size> jp2Size(std::istream& in) {
+    in.seekg(0);
+    for (int boxes = 0; boxes < 64; ++boxes) {
+        const std::streamoff start = in.tellg();
+        uint8_t box[16];
+        if (start < 0 || !readBytes(in, box, 8)) return std::nullopt;
+        uint64_t length = bigEndian(box, 4);
+        const std::string type(box + 4, box + 8);
+        std::streamoff headerBytes = 8;
+        if (length == 1) {  // a 64-bit length follows
+            if (!readBytes(in, box + 8, 8)) return std::nullopt;
+            length = uint64_t{bigEndian(box + 8, 4)} << 32 | bigEndian(box + 12, 4);
+            headerBytes = 16;
+        }
+        if (type == "jp2c") return codestreamSize(in);
+        if (length < static_cast<uint64_t>(headerBytes) || length > static_cast<uint64_t>(INT64_MAX / 2)) {
+            return std::nullopt;  // a box to the end of the file, or no box at all, before the codestream
+        }
+        in.seekg(start + static_cast<std::streamoff>(length));
+        if (!in) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<cv::Size> declaredSize(std::istream& in) {
     std::array<uint8_t, 12> magic{};
-    if (!readBytes(in, magic.data(), magic.size())) return std::nullopt;
+    in.read(reinterpret_cast<char*>(magic.data()), magic.size());
+    const auto got = static_cast<size_t>(in.gcount());
     const auto startsWith = [&](std::initializer_list<int> bytes) {
+        if (bytes.size() > got) return false;
         size_t i = 0;
         for (int b : bytes) {
             if (b >= 0 && magic[i] != b) return false;
@@ -139,9 +296,24 @@ std::optional<cv::Size> declaredSize(std::istream& in) {
     }
     if (startsWith({0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'})) return pngSize(in);
     if (startsWith({'R', 'I', 'F', 'F', -1, -1, -1, -1, 'W', 'E', 'B', 'P'})) return webpSize(in);
-    if (startsWith({'I', 'I', 42, 0})) return tiffSize(in, true);
-    if (startsWith({'M', 'M', 0, 42})) return tiffSize(in, false);
+    if (startsWith({'I', 'I', 42, 0})) return tiffSize(in, true, false);
+    if (startsWith({'M', 'M', 0, 42})) return tiffSize(in, false, false);
+    if (startsWith({'I', 'I', 43, 0})) return tiffSize(in, true, true);
+    if (startsWith({'M', 'M', 0, 43})) return tiffSize(in, false, true);
     if (startsWith({'B', 'M'})) return bmpSize(in);
+    if (startsWith({'G', 'I', 'F', '8'})) return gifSize(in);
+    if (startsWith({0x59, 0xA6, 0x6A, 0x95})) return sunRasterSize(in);
+    if (startsWith({'#', '?'})) return radianceSize(in);
+    if (startsWith({0, 0, 0, 12, 'j', 'P', ' ', ' ', '\r', '\n', 0x87, '\n'})) return jp2Size(in);
+    if (startsWith({0xFF, 0x4F, 0xFF, 0x51})) {
+        in.seekg(0);
+        return codestreamSize(in);
+    }
+    if (got >= 3 && magic[0] == 'P' && std::isspace(magic[2])) {
+        if (magic[1] >= '1' && magic[1] <= '6') return pxmSize(in);
+        if (magic[1] == 'F' || magic[1] == 'f') return pxmSize(in);
+        if (magic[1] == '7') return pamSize(in);
+    }
     return std::nullopt;
 }
 

@@ -10,8 +10,9 @@
 
 namespace tonemorph {
 
-// Width and height from a JPEG, PNG, WebP, TIFF or BMP header; nothing for other formats or a
-// header that is cut short or makes no sense.
+// Width and height from the header of a JPEG, PNG, WebP, TIFF or BigTIFF, BMP, GIF, JPEG 2000
+// (JP2 or bare codestream), Radiance HDR, PBM/PGM/PPM/PAM, PFM or Sun raster file; nothing for
+// other formats or a header that is cut short or makes no sense. Reads a few kilobytes at most.
 std::optional<cv::Size> declaredSize(std::istream& in);
 std::optional<cv::Size> declaredSize(const std::string& path);
 

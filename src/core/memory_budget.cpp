@@ -1,5 +1,6 @@
 #include "core/memory_budget.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -21,21 +22,54 @@ std::optional<int64_t> kilobyteField(const std::string& text, const std::string&
 
 }  // namespace
 
+namespace {
+
+int64_t pixelsOf(cv::Size picture) {
+    // Both sides fit in 31 bits, so their product fits in 62.
+    return std::max<int64_t>(picture.width, 0) * std::max<int64_t>(picture.height, 0);
+}
+
+// The value of a "name 123" line of memory.stat.
+int64_t statField(const std::string& stat, const std::string& field) {
+    std::istringstream lines(stat);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name;
+        int64_t value = 0;
+        if (words >> name >> value && name == field) return std::max<int64_t>(value, 0);
+    }
+    return 0;
+}
+
+}  // namespace
+
 int64_t memoryNeeded(cv::Size picture) {
-    return kBytesPerPixel * static_cast<int64_t>(picture.width) * picture.height + kFixedBytes;
+    const int64_t pixels = pixelsOf(picture);
+    if (pixels > (INT64_MAX - kFixedBytes) / kBytesPerPixel) return INT64_MAX;
+    return kBytesPerPixel * pixels + kFixedBytes;
+}
+
+int64_t memoryNeededBesideSource(cv::Size picture) {
+    const int64_t needed = memoryNeeded(picture);
+    return needed == INT64_MAX ? needed : needed - 3 * pixelsOf(picture);
 }
 
 std::optional<int64_t> memAvailableOf(const std::string& meminfo) {
     return kilobyteField(meminfo, "MemAvailable");
 }
 
-std::optional<int64_t> cgroupHeadroomOf(const std::string& max, const std::string& current) {
+std::optional<int64_t> cgroupHeadroomOf(const std::string& max, const std::string& current,
+                                        const std::string& stat) {
     std::istringstream maxText(max);
     std::istringstream currentText(current);
     int64_t limit = 0;
     int64_t used = 0;
     if (!(maxText >> limit) || !(currentText >> used)) return std::nullopt;  // "max": no limit
-    return limit - used;
+    if (limit >= (int64_t{1} << 62)) return std::nullopt;                    // v1's "no limit"
+    // v1 sums a group's children in the total_ fields; v2's fields already do.
+    const int64_t v1Cache = statField(stat, "total_active_file") + statField(stat, "total_inactive_file");
+    const int64_t cache = v1Cache > 0 ? v1Cache : statField(stat, "active_file") + statField(stat, "inactive_file");
+    return limit - std::max<int64_t>(used - cache, 0);
 }
 
 std::optional<int64_t> statusFieldOf(const std::string& status, const std::string& field) {

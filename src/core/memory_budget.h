@@ -18,12 +18,21 @@ constexpr int64_t kBytesPerPixel = 18;
 // What it holds whatever the picture: libraries, toolkit, fonts, window buffers (up to a 4K screen).
 constexpr int64_t kFixedBytes = int64_t{256} << 20;
 
+// What a picture of this size needs in all; saturates at INT64_MAX instead of overflowing.
 int64_t memoryNeeded(cv::Size picture);
+// What it still needs once its decoded source is held (3 bytes a pixel, already out of what the
+// system reports available).
+int64_t memoryNeededBesideSource(cv::Size picture);
 
 // The pieces of what Linux has to give (platform/memory_available.h), from the texts of the files
 // they come from.
 std::optional<int64_t> memAvailableOf(const std::string& meminfo);               // /proc/meminfo
-std::optional<int64_t> cgroupHeadroomOf(const std::string& max, const std::string& current);
+// One control group's headroom: its limit less its usage, with the page cache it could reclaim
+// (active and inactive file pages, from memory.stat) counted as free. Nothing without a limit
+// ("max" in v2, or v1's page-rounded 2^63). The same texts serve v1 (memory.limit_in_bytes,
+// memory.usage_in_bytes) and v2 (memory.max, memory.current).
+std::optional<int64_t> cgroupHeadroomOf(const std::string& max, const std::string& current,
+                                        const std::string& stat = {});
 std::optional<int64_t> statusFieldOf(const std::string& status, const std::string& field);  // /proc/self/status
 
 // "12.6 GiB", "850 MiB".

@@ -1,5 +1,5 @@
-// Linux: MemAvailable, the control group's memory limit, and the process's own data and address
-// space limits.
+// Linux: MemAvailable, the limits of the control groups the process is in, and the process's own
+// data and address space limits.
 #include "platform/memory_available.h"
 
 #include <sys/resource.h>
@@ -8,8 +8,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/memory_budget.h"
+#include "platform/posix/control_group.h"
 
 namespace tonemorph {
 
@@ -22,13 +24,32 @@ std::string fileText(const std::string& path) {
     return text.str();
 }
 
-// The unified (v2) control group the process belongs to, as a folder under /sys/fs/cgroup.
-std::string cgroupFolder() {
-    std::istringstream lines(fileText("/proc/self/cgroup"));
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+    return parts;
+}
+
+// A control group hierarchy's mount: where it is mounted and which of its groups that shows.
+struct Mount {
+    std::string root;
+    std::string point;
+};
+
+// The mount of cgroup2 (wanted: "cgroup2") or of the v1 hierarchy holding the memory controller.
+std::optional<Mount> hierarchyMount(const std::string& mountinfo, bool unified) {
+    std::istringstream lines(mountinfo);
     for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("0::", 0) == 0) return "/sys/fs/cgroup" + line.substr(3);
+        const std::vector<std::string> fields = split(line, ' ');
+        const auto dash = std::find(fields.begin(), fields.end(), "-");
+        if (fields.size() < 5 || fields.end() - dash < 4) continue;
+        const std::string& type = dash[1];
+        const std::vector<std::string> options = split(dash[3], ',');
+        const bool memory = std::find(options.begin(), options.end(), "memory") != options.end();
+        if (unified ? type == "cgroup2" : (type == "cgroup" && memory)) return Mount{fields[3], fields[4]};
     }
-    return {};
+    return std::nullopt;
 }
 
 // What a resource limit leaves beyond what the process already uses.
@@ -39,20 +60,54 @@ std::optional<int64_t> limitHeadroom(int resource, const std::string& usageField
     return static_cast<int64_t>(limit.rlim_cur) - used.value_or(0);
 }
 
+void keepLeast(std::optional<int64_t>& least, std::optional<int64_t> bytes) {
+    if (bytes) least = least ? std::min(*least, *bytes) : *bytes;
+}
+
 }  // namespace
+
+std::optional<int64_t> controlGroupHeadroom(const std::string& root) {
+    const std::string mountinfo = fileText(root + "/proc/self/mountinfo");
+    std::optional<int64_t> least;
+    std::istringstream lines(fileText(root + "/proc/self/cgroup"));
+    for (std::string line; std::getline(lines, line);) {
+        // hierarchy-id:controllers:path; v2 is "0::path".
+        const size_t first = line.find(':');
+        const size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+        if (second == std::string::npos) continue;
+        const std::vector<std::string> controllers = split(line.substr(first + 1, second - first - 1), ',');
+        const bool unified = line.compare(0, first, "0") == 0 && controllers.empty();
+        if (!unified && std::find(controllers.begin(), controllers.end(), "memory") == controllers.end()) continue;
+        const std::optional<Mount> mount = hierarchyMount(mountinfo, unified);
+        if (!mount) continue;
+        // The path is relative to the hierarchy's root; the mount may show only part of it.
+        std::string path = line.substr(second + 1);
+        if (mount->root != "/" && path.compare(0, mount->root.size(), mount->root) == 0) {
+            path = path.substr(mount->root.size());
+        }
+        while (!path.empty() && path.back() == '/') path.pop_back();
+        // This group, then each one above it up to the mount's own.
+        for (;;) {
+            const std::string folder = root + mount->point + path + "/";
+            keepLeast(least, unified ? cgroupHeadroomOf(fileText(folder + "memory.max"),
+                                                         fileText(folder + "memory.current"),
+                                                         fileText(folder + "memory.stat"))
+                                     : cgroupHeadroomOf(fileText(folder + "memory.limit_in_bytes"),
+                                                        fileText(folder + "memory.usage_in_bytes"),
+                                                        fileText(folder + "memory.stat")));
+            if (path.empty()) break;
+            path.erase(path.rfind('/'));
+        }
+    }
+    return least;
+}
 
 std::optional<int64_t> memoryAvailable() {
     std::optional<int64_t> least;
-    const auto consider = [&least](std::optional<int64_t> bytes) {
-        if (bytes) least = least ? std::min(*least, *bytes) : *bytes;
-    };
-    consider(memAvailableOf(fileText("/proc/meminfo")));
-    const std::string cgroup = cgroupFolder();
-    if (!cgroup.empty()) {
-        consider(cgroupHeadroomOf(fileText(cgroup + "/memory.max"), fileText(cgroup + "/memory.current")));
-    }
-    consider(limitHeadroom(RLIMIT_DATA, "VmData"));
-    consider(limitHeadroom(RLIMIT_AS, "VmSize"));
+    keepLeast(least, memAvailableOf(fileText("/proc/meminfo")));
+    keepLeast(least, controlGroupHeadroom());
+    keepLeast(least, limitHeadroom(RLIMIT_DATA, "VmData"));
+    keepLeast(least, limitHeadroom(RLIMIT_AS, "VmSize"));
     if (least) least = std::max<int64_t>(*least, 0);
     return least;
 }

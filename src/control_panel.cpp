@@ -4,6 +4,7 @@
 
 #include "app_state.h"
 #include "effect_render.h"
+#include "handler_failure.h"
 #include "window_names.h"
 
 namespace {
@@ -44,25 +45,27 @@ void installControlPanel() {
 void onMorphOperationChange(int position, void* /*userData*/) {
     if (!panelReady) return;
     appState.morphOperation = position;
-    renderEffect();
+    runHandler("rendering the new operation", renderEffect);
 }
 
 void onKernelSizeChange(int position, void* /*userData*/) {
     if (!panelReady) return;
     appState.kernelSize = position;
-    renderEffect();
+    runHandler("rendering the new kernel size", renderEffect);
 }
 
 void onKernelShapeChange(int position, void* /*userData*/) {
     if (!panelReady) return;
     appState.kernelShape = position;
-    renderEffect();
+    runHandler("rendering the new kernel shape", renderEffect);
 }
 
 void onToneChange(int /*position*/, void* /*userData*/) {
     if (!panelReady) return;
-    // Contrast and brightness share this handler, so read both sliders to know which moved.
-    appState.contrastValue = cv::getTrackbarPos(kContrastLabel, panelWindow.id);
-    appState.brightnessValue = cv::getTrackbarPos(kBrightnessLabel, panelWindow.id);
-    renderEffect();
+    runHandler("rendering the new contrast and brightness", [] {
+        // Contrast and brightness share this handler, so read both sliders to know which moved.
+        appState.contrastValue = cv::getTrackbarPos(kContrastLabel, panelWindow.id);
+        appState.brightnessValue = cv::getTrackbarPos(kBrightnessLabel, panelWindow.id);
+        renderEffect();
+    });
 }

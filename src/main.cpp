@@ -2,7 +2,9 @@
 // re-renders the result on every slider move until q is pressed.
 #include <cctype>
 #include <cstdint>
+#include <filesystem>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -16,8 +18,10 @@
 #include "core/picture_header.h"
 #include "effect_display.h"
 #include "effect_render.h"
+#include "handler_failure.h"
 #include "picture_shortcuts.h"
 #include "platform/console.h"
+#include "platform/decode_guard.h"
 #include "platform/display_check.h"
 #include "platform/memory_available.h"
 #include "platform/text_locale.h"
@@ -36,17 +40,92 @@ std::string withoutTrailingSpace(std::string text) {
     return text;
 }
 
-// A picture the machine cannot hold is a load failure, with the reason on stderr.
-bool fitsInMemory(cv::Size picture) {
+void reportLoadFailure(const std::string& reason) {
+    std::cout << kLoadFailed << std::endl;
+    if (!reason.empty()) std::cerr << "tonemorph: " << reason << std::endl;
+}
+
+// A picture the machine cannot hold is a load failure, with the reason on stderr. held: what of
+// it the process already holds (the decoded source), which the system no longer counts as
+// available.
+bool fitsInMemory(cv::Size picture, int64_t held = 0) {
     const std::optional<int64_t> available = tonemorph::memoryAvailable();
     const int64_t needed = tonemorph::memoryNeeded(picture);
-    if (!available || needed <= *available) return true;
-    std::cout << kLoadFailed << std::endl;
-    std::cerr << "tonemorph: " << kInputFile << " is " << picture.width << "x" << picture.height
-              << " pixels and needs about " << tonemorph::describeBytes(needed)
-              << " of memory, but only " << tonemorph::describeBytes(*available) << " is available"
-              << std::endl;
+    if (!available || needed - held <= *available) return true;
+    reportLoadFailure(std::string(kInputFile) + " is " + std::to_string(picture.width) + "x" +
+                      std::to_string(picture.height) + " pixels and needs about " +
+                      tonemorph::describeBytes(needed) + " of memory, but only " +
+                      tonemorph::describeBytes(*available + held) + " is available");
     return false;
+}
+
+// What stands at 1.jpg when it is not a file (or a link to one): reading a named pipe or a
+// device can block or never end, so it is refused before anything opens it. Empty for a file,
+// and for nothing at all, which the load itself reports.
+std::string notAFile() {
+    std::error_code error;
+    switch (std::filesystem::status(kInputFile, error).type()) {
+        case std::filesystem::file_type::regular:
+        case std::filesystem::file_type::not_found:
+        case std::filesystem::file_type::none:
+            return {};
+        case std::filesystem::file_type::directory:
+            return "a folder";
+        case std::filesystem::file_type::fifo:
+            return "a named pipe";
+        case std::filesystem::file_type::socket:
+            return "a socket";
+        case std::filesystem::file_type::block:
+        case std::filesystem::file_type::character:
+            return "a device";
+        default:
+            return "not a file";
+    }
+}
+
+bool outOfMemoryText(const std::string& text) {
+    for (const char* sign : {"Insufficient memory", "Failed to allocate", "bad_alloc", "Out of memory"}) {
+        if (text.find(sign) != std::string::npos) return true;
+    }
+    return false;
+}
+
+// Decodes 1.jpg into appState.srcImage, no larger than the memory available lets it be; false,
+// with the message given, when it cannot.
+bool decodePicture() {
+    const std::optional<int64_t> available = tonemorph::memoryAvailable();
+    std::string failure;
+    bool outOfMemory = false;
+    beginGuardedDecode(available);
+    try {
+        appState.srcImage = cv::imread(kInputFile, cv::IMREAD_COLOR);
+    } catch (const cv::Exception& error) {
+        // A decoder that refuses the file by throwing is a load failure like any other.
+        outOfMemory = error.code == cv::Error::StsNoMem;
+        failure = withoutTrailingSpace(error.what());
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    }
+    const std::string printed = endGuardedDecode();
+    outOfMemory = outOfMemory || (appState.srcImage.empty() && outOfMemoryText(printed));
+    if (outOfMemory) {
+        // The library's own words for it (an allocation it could not make) would say less than ours.
+        appState.srcImage.release();
+        reportLoadFailure(std::string(kInputFile) + " needs more memory than the " +
+                          (available ? tonemorph::describeBytes(*available) : std::string("memory")) +
+                          " available");
+        return false;
+    }
+    std::cerr << printed << std::flush;  // the decoder's warnings, as it gave them
+    if (!failure.empty()) {
+        reportLoadFailure("cannot decode " + std::string(kInputFile) + ": " + failure);
+        return false;
+    }
+    if (appState.srcImage.empty()) {
+        reportLoadFailure({});
+        return false;
+    }
+    return true;
 }
 
 void openWindow(const WindowName& window, int flags) {
@@ -67,29 +146,26 @@ bool allWindowsClosed() {
 int main() {
     prepareConsole();
     try {
+        const std::string thing = notAFile();
+        if (!thing.empty()) {
+            reportLoadFailure(std::string(kInputFile) + " is " + thing + ", not a picture file");
+            return 1;
+        }
         // Judged from the header first, so a small file declaring a huge picture is refused
         // before anything is decoded.
         const std::optional<cv::Size> declared = tonemorph::declaredSize(kInputFile);
         if (declared && !fitsInMemory(*declared)) return 1;
-        try {
-            appState.srcImage = cv::imread(kInputFile, cv::IMREAD_COLOR);
-        } catch (const cv::Exception& error) {
-            // A decoder that refuses the file by throwing is a load failure like any other.
-            std::cout << kLoadFailed << std::endl;
-            std::cerr << "tonemorph: cannot decode " << kInputFile << ": "
-                      << withoutTrailingSpace(error.what()) << std::endl;
-            return 1;
-        }
-        if (appState.srcImage.empty()) {
-            std::cout << kLoadFailed << std::endl;
-            return 1;
-        }
-        // Judged again by what it decoded to: formats whose header is not read above, and headers
-        // that understate, before the work images and windows multiply it.
-        if (!fitsInMemory(appState.srcImage.size())) return 1;
+        // Before decoding, which can take long for a large picture.
         const std::string problem = displayProblem();
         if (!problem.empty()) {
             std::cerr << "tonemorph: " << problem << std::endl;
+            return 1;
+        }
+        if (!decodePicture()) return 1;
+        // Judged again by what it decoded to (headers that understate), before the work images
+        // and windows multiply it; the source itself is already held.
+        const cv::Size decoded = appState.srcImage.size();
+        if (!fitsInMemory(decoded, tonemorph::memoryNeeded(decoded) - tonemorph::memoryNeededBesideSource(decoded))) {
             return 1;
         }
 
@@ -117,6 +193,10 @@ int main() {
         // Slider events are handled inside the key wait, so its 1 ms timeout is the loop's pacing.
         for (;;) {
             const int key = cv::waitKey(1);
+            if (!handlerFailure().empty()) {
+                std::cerr << "tonemorph: " << withoutTrailingSpace(handlerFailure()) << std::endl;
+                return 1;
+            }
             if (static_cast<char>(key & 0xFF) == 'q') break;
             if (allWindowsClosed()) break;
         }

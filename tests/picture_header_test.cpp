@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,19 +31,24 @@ TEST(PictureHeader, SizeMatchesEncodedPictures) {
         std::vector<int> params;
         int onlyType = -1;  // the Netpbm encoders take one kind of picture each
         int minSide = 1;  // the JPEG 2000 encoder wants room for its resolution levels
+        int depth = CV_8U;  // OpenEXR holds floating-point pictures only
     };
     const Format formats[] = {{".png", {}}, {".jpg", {}}, {".jpg", {cv::IMWRITE_JPEG_PROGRESSIVE, 1}},
                               {".webp", {cv::IMWRITE_WEBP_QUALITY, 80}}, {".webp", {cv::IMWRITE_WEBP_QUALITY, 101}},
                               {".tif", {}}, {".bmp", {}}, {".hdr", {}}, {".ppm", {}, CV_8UC3}, {".pgm", {}, CV_8UC1},
                               {".pbm", {}, CV_8UC1}, {".pbm", {cv::IMWRITE_PXM_BINARY, 0}, CV_8UC1}, {".pam", {}}, {".pfm", {}},
-                              {".ras", {}}, {".jp2", {}, -1, 32}};
+                              {".ras", {}}, {".jp2", {}, -1, 32}, {".exr", {}, -1, 1, CV_32F}};
+    // The library writes (and reads) OpenEXR only when asked to, before its first use.
+    setenv("OPENCV_IO_ENABLE_OPENEXR", "1", 1);
     for (const cv::Size size : {cv::Size(1, 1), cv::Size(640, 480), cv::Size(3001, 7), cv::Size(5, 2000)}) {
         for (const int type : {CV_8UC3, CV_8UC1}) {
             const cv::Mat picture(size, type, cv::Scalar::all(90));
             for (const Format& format : formats) {
                 if ((format.onlyType >= 0 && type != format.onlyType) || std::min(size.width, size.height) < format.minSide) continue;
                 SCOPED_TRACE(::testing::Message() << format.extension << " " << size << " type " << type);
-                const std::string bytes = encoded(picture, format.extension, format.params);
+                cv::Mat converted;
+                picture.convertTo(converted, format.depth);
+                const std::string bytes = encoded(converted, format.extension, format.params);
                 EXPECT_EQ(sizeOfBytes(bytes), size);
                 if (std::string(format.extension) == ".jp2") {  // the bare codestream inside it too
                     const size_t codestream = bytes.find("jp2c");
@@ -93,8 +99,21 @@ TEST(PictureHeader, HandWrittenHeadersTakenAsDeclared) {
                                 littleEndianBytes(256, 2) + littleEndianBytes(16, 2) + littleEndianBytes(1, 8) +
                                 littleEndianBytes(29000, 8) + littleEndianBytes(257, 2) + littleEndianBytes(4, 2) +
                                 littleEndianBytes(1, 8) + littleEndianBytes(19000, 8);
+    const auto dicomElement = [](uint16_t element, const std::string& vr, const std::string& value) {
+        return littleEndianBytes(0x0028, 2) + littleEndianBytes(element, 2) +
+               (vr.empty() ? littleEndianBytes(value.size(), 4) : vr + littleEndianBytes(value.size(), 2)) + value;
+    };
+    const std::string dicomStart = std::string(128, '\0') + "DICM" + littleEndianBytes(2, 2) + littleEndianBytes(0x10, 2) +
+                                   "UI" + littleEndianBytes(20, 2) + std::string("1.2.840.10008.1.2.1\0", 20);
     const std::pair<std::string, cv::Size> cases[] = {
         {"P6\n# made by hand\n30000 20000\n255\n", {30000, 20000}},
+        {"P6 30000# a comment ends a number\n20000 255\n", {30000, 20000}},
+        {dicomStart + dicomElement(0x10, "US", littleEndianBytes(20000, 2)) +
+             dicomElement(0x11, "US", littleEndianBytes(30000, 2)),
+         {30000, 20000}},
+        {dicomStart + dicomElement(0x02, "", littleEndianBytes(1, 2)) + dicomElement(0x10, "", littleEndianBytes(20000, 2)) +
+             dicomElement(0x11, "", littleEndianBytes(30000, 2)),
+         {30000, 20000}},
         {"P4 30000\t20000\n", {30000, 20000}},
         {"P7\nWIDTH 30000\nHEIGHT 20000\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\n", {30000, 20000}},
         {"PF\n30000 20000\n-1.0\n", {30000, 20000}},
@@ -132,7 +151,9 @@ TEST(PictureHeader, UnknownOrCutShortDeclaresNothing) {
                                  "#?RADIANCE\n" + std::string(100000, 'y') + "\n\n-Y 10 +X 10\n",
                                  "#?RADIANCE\n\n-Y 10 -Y 10\n",
                                  std::string("\xFF\x4F\xFF\x51\0\x2F\0\0\0\0\0\x10\0\0\0\x10\0\0\0\x20\0\0\0\0", 24),
-                                 std::string("\0\0\0\x0CjP  \r\n\x87\n\0\0\0\0ftyp", 20)};
+                                 std::string("\0\0\0\x0CjP  \r\n\x87\n\0\0\0\0ftyp", 20),
+                                 std::string(128, '\0') + "DICM" + std::string("\x28\0\x10\0SQ\0\0\xFF\xFF\xFF\xFF", 12),
+                                 std::string(128, '\0') + "DICM\x28\0"};
     for (const std::string& bytes : cases) {
         SCOPED_TRACE(::testing::PrintToString(bytes.substr(0, 12)));
         EXPECT_EQ(sizeOfBytes(bytes), std::nullopt);

@@ -164,8 +164,9 @@ std::string textHeader(std::istream& in) {
 std::string nextWord(std::istream& in) {
     std::string word;
     for (int c = in.get(); c != EOF; c = in.get()) {
-        if (c == '#' && word.empty()) {
+        if (c == '#') {  // a comment, which also ends a word
             while (c != EOF && c != '\n' && c != '\r') c = in.get();
+            if (!word.empty()) return word;
             continue;
         }
         if (std::isspace(c)) {
@@ -237,6 +238,67 @@ std::optional<cv::Size> radianceSize(std::istream& file) {
     return std::nullopt;
 }
 
+// OpenEXR: attributes (name, type, size, value) up to an empty name; the data window is what is
+// decoded.
+std::optional<cv::Size> exrSize(std::istream& file) {
+    const std::string text = textHeader(file);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    size_t at = 8;  // past the magic number and the version
+    while (at < text.size()) {
+        const size_t nameEnd = text.find('\0', at);
+        if (nameEnd == std::string::npos || nameEnd == at) return std::nullopt;
+        const size_t typeEnd = text.find('\0', nameEnd + 1);
+        if (typeEnd == std::string::npos || text.size() - typeEnd < 5) return std::nullopt;
+        const uint32_t size = littleEndian(bytes + typeEnd + 1, 4);
+        const size_t value = typeEnd + 5;
+        if (size > text.size() - value) return std::nullopt;
+        if (text.compare(at, nameEnd - at, "dataWindow") == 0 && size == 16) {
+            const auto corner = [&](int i) { return static_cast<int32_t>(littleEndian(bytes + value + 4 * i, 4)); };
+            return sizeOf(int64_t{corner(2)} - corner(0) + 1, int64_t{corner(3)} - corner(1) + 1);
+        }
+        at = value + size;
+    }
+    return std::nullopt;
+}
+
+// DICOM: a 128-byte preamble and "DICM", then little-endian data elements (explicit or implicit
+// value representation) in tag order, up to Rows (0028,0010) and Columns (0028,0011).
+std::optional<cv::Size> dicomSize(std::istream& file) {
+    const std::string text = textHeader(file);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    int64_t rows = -1;
+    int64_t columns = -1;
+    for (size_t at = 132; at + 8 <= text.size() && (rows < 0 || columns < 0);) {
+        const uint32_t group = littleEndian(bytes + at, 2);
+        const uint32_t element = littleEndian(bytes + at + 2, 2);
+        if (group > 0x0028) break;
+        const std::string vr = text.substr(at + 4, 2);
+        const bool explicitVr = std::isupper(bytes[at + 4]) && std::isupper(bytes[at + 5]);
+        // These representations have two reserved bytes and a 32-bit length.
+        const bool longLength = vr == "OB" || vr == "OD" || vr == "OF" || vr == "OL" || vr == "OV" || vr == "OW" ||
+                                vr == "SQ" || vr == "SV" || vr == "UC" || vr == "UN" || vr == "UR" || vr == "UT" ||
+                                vr == "UV";
+        uint32_t length = 0;
+        size_t value = 0;
+        if (!explicitVr) {
+            length = littleEndian(bytes + at + 4, 4);
+            value = at + 8;
+        } else if (longLength) {
+            if (text.size() - at < 12) break;
+            length = littleEndian(bytes + at + 8, 4);
+            value = at + 12;
+        } else {
+            length = littleEndian(bytes + at + 6, 2);
+            value = at + 8;
+        }
+        if (length == 0xFFFFFFFF || length > text.size() - value) break;  // a sequence of unknown length
+        if (group == 0x0028 && element == 0x0010 && length >= 2) rows = littleEndian(bytes + value, 2);
+        if (group == 0x0028 && element == 0x0011 && length >= 2) columns = littleEndian(bytes + value, 2);
+        at = value + length;
+    }
+    return sizeOf(columns, rows);
+}
+
 // A JPEG 2000 codestream's SIZ segment: the reference grid's extent less its offset.
 std::optional<cv::Size> codestreamSize(std::istream& in) {
     uint8_t siz[24];  // SOC, SIZ marker, length, capabilities, Xsiz, Ysiz, XOsiz, YOsiz
@@ -305,14 +367,20 @@ std::optional<cv::Size> declaredSize(std::istream& in) {
     if (startsWith({0x59, 0xA6, 0x6A, 0x95})) return sunRasterSize(in);
     if (startsWith({'#', '?'})) return radianceSize(in);
     if (startsWith({0, 0, 0, 12, 'j', 'P', ' ', ' ', '\r', '\n', 0x87, '\n'})) return jp2Size(in);
+    if (startsWith({0x76, 0x2F, 0x31, 0x01})) return exrSize(in);
     if (startsWith({0xFF, 0x4F, 0xFF, 0x51})) {
         in.seekg(0);
         return codestreamSize(in);
     }
+    in.clear();
     if (got >= 3 && magic[0] == 'P' && std::isspace(magic[2])) {
         if (magic[1] >= '1' && magic[1] <= '6') return pxmSize(in);
         if (magic[1] == 'F' || magic[1] == 'f') return pxmSize(in);
         if (magic[1] == '7') return pamSize(in);
+    }
+    in.clear();
+    if (in.seekg(128) && readBytes(in, magic.data(), 4) && std::string(magic.begin(), magic.begin() + 4) == "DICM") {
+        return dicomSize(in);
     }
     return std::nullopt;
 }

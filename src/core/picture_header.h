@@ -11,7 +11,8 @@
 namespace tonemorph {
 
 // Width and height from the header of a JPEG, PNG, WebP, TIFF or BigTIFF, BMP, GIF, JPEG 2000
-// (JP2 or bare codestream), Radiance HDR, PBM/PGM/PPM/PAM, PFM or Sun raster file; nothing for
+// (JP2 or bare codestream), Radiance HDR, OpenEXR, DICOM, PBM/PGM/PPM/PAM, PFM or Sun raster
+// file: every format the library decodes on Debian and in the Windows build. Nothing for
 // other formats or a header that is cut short or makes no sense. Reads a few kilobytes at most.
 std::optional<cv::Size> declaredSize(std::istream& in);
 std::optional<cv::Size> declaredSize(const std::string& path);

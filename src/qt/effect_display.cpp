@@ -11,6 +11,7 @@
 #include <opencv2/highgui/highgui_c.h>
 #include <opencv2/imgproc.hpp>
 
+#include "handler_failure.h"
 #include "window_names.h"
 
 namespace {
@@ -43,7 +44,7 @@ protected:
         if (event->type() == QEvent::Wheel && !followed.zoomedIn) {
             // Before the view zooms: it magnifies whatever it holds.
             followed.zoomedIn = true;
-            showEffect(*followed.effect);
+            runHandler("showing the effect for the zoom", [] { showEffect(*followed.effect); });
         } else if (event->type() == QEvent::Resize) {
             // After the toolkit has finished with the new size (it may still adjust it to the
             // picture's aspect), and only if the sample no longer fits.
@@ -51,7 +52,7 @@ protected:
                 if (followed.effect == nullptr) return;
                 const cv::Size size = sampleSize(*followed.effect);
                 if (size.empty() ? !followed.sample.empty() : size != followed.sample.size()) {
-                    showEffect(*followed.effect);
+                    runHandler("showing the effect at its new size", [] { showEffect(*followed.effect); });
                 }
             });
         }
@@ -90,5 +91,5 @@ void followEffectWindow(const cv::Mat& effect) {
 void effectZoomChanged(bool zoomedIn) {
     if (followed.effect == nullptr || followed.zoomedIn == zoomedIn) return;
     followed.zoomedIn = zoomedIn;
-    showEffect(*followed.effect);
+    runHandler("showing the effect for the zoom", [] { showEffect(*followed.effect); });
 }

@@ -21,10 +21,13 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/highgui/highgui_c.h>
 
+#include "handler_failure.h"
+
 namespace {
 
 void onKeys(QWidget* window, const QKeySequence& keys, const std::function<void()>& action) {
-    QObject::connect(new QShortcut(keys, window), &QShortcut::activated, window, action);
+    QObject::connect(new QShortcut(keys, window), &QShortcut::activated, window,
+                     [action] { runHandler("a picture shortcut", action); });
 }
 
 // The window's name without its brackets, for file names: 【效果图】 -> 效果图.

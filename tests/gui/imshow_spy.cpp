@@ -10,7 +10,9 @@
 //   processing), one line each, top to bottom:
 //   label TAB minimum maximum value focused groove-x groove-y groove-w groove-h handle-x handle-y
 //   handle-w handle-h, the rectangles in device pixels within the slider's top-level window. Tests
-//   find, click and read sliders from it whatever the widget style, theme or font.
+//   find, click and read sliders from it whatever the widget style, theme or font;
+// - when TONEMORPH_SPY_FAIL_RENDER is set, the first picture shown inside a slider notification
+//   throws std::bad_alloc instead, as an allocation that fails in the middle of a render pass.
 #include <dlfcn.h>
 
 #include <QApplication>
@@ -23,6 +25,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -47,10 +50,14 @@ struct SliderHook {
     void* userData;
 };
 
+bool insideNotification = false;
+
 void loggingHandler(int position, void* hook) {
     const auto* slider = static_cast<const SliderHook*>(hook);
     appendToLog("slider " + slider->label + " " + std::to_string(position));
+    insideNotification = true;
     if (slider->handler != nullptr) slider->handler(position, slider->userData);
+    insideNotification = false;
 }
 
 // The objectName of the layout under root that holds widget: the library names each slider's
@@ -161,6 +168,12 @@ void imshow(const String& winname, InputArray mat) {
         // Written aside and renamed, so a reader never sees half a file.
         const std::string path = std::string(dir) + "/" + winname + ".png";
         if (cv::imwrite(path + ".tmp.png", mat)) std::rename((path + ".tmp.png").c_str(), path.c_str());
+    }
+    static bool failed = false;
+    if (insideNotification && !failed && std::getenv("TONEMORPH_SPY_FAIL_RENDER") != nullptr) {
+        failed = true;
+        insideNotification = false;  // the handler does not come back to clear it
+        throw std::bad_alloc();
     }
     appendToLog(winname);
     real(winname, mat);

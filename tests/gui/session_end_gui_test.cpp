@@ -16,9 +16,8 @@ const std::string kColourOff = "\033[0m";
 class SessionEnd : public gui::ToolTest {
 protected:
     // Starts the program with the given standard output and waits for its windows.
-    gui::ProgramRun& launch(gui::Output output) {
-        run_ = std::make_unique<gui::ProgramRun>(dir_.path(), display_.name(),
-                                                 std::vector<std::string>{}, output);
+    gui::ProgramRun& launch(gui::Output output, const std::vector<std::string>& env = {}) {
+        run_ = std::make_unique<gui::ProgramRun>(dir_.path(), display_.name(), env, output);
         windows_ = gui::waitForToolWindows(x(), gui::kStartTimeout);
         EXPECT_TRUE(windows_.complete()) << run_->err();
         return *run_;
@@ -93,6 +92,24 @@ TEST_F(SessionEnd, BrokenOrClosedOutputDoesNotCrash) {
         EXPECT_EQ(run.err(), "");
         EXPECT_TRUE(gui::waitUntil(5.0, [&] { return gui::windowsTitled(x(), gui::kSourceTitle).empty(); }));
     }
+}
+
+// Ensure an allocation that fails inside a slider's handler is not thrown through the toolkit's
+// event loop (which would abort): the program says what failed, ends with 1 and puts the
+// terminal's colours back.
+TEST_F(SessionEnd, FailureInsideAHandlerEndsWithItsReason) {
+    putPicture("sample/1.jpg");
+    gui::ProgramRun& run = launch(gui::Output::kTerminal,
+                                  {"LD_PRELOAD=" IMSHOW_SPY, "TONEMORPH_SLIDER_REPORT=" + sliderReport(),
+                                   "TONEMORPH_SPY_FAIL_RENDER=1"});
+    EXPECT_TRUE(gui::waitUntil(10.0, [&] { return run.terminal().find("q键") != std::string::npos; }));
+    ASSERT_TRUE(findSliders());
+    setSlider(gui::kSize, 3);
+    EXPECT_EQ(run.waitExit(10.0), 1);
+    const std::string text = run.terminal();
+    EXPECT_NE(text.find("tonemorph: rendering the new kernel size: std::bad_alloc"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Qt has caught an exception"), std::string::npos) << text;
+    expectColouredThenRestored(run, "q键，退出程序");
 }
 
 }  // namespace

@@ -1,0 +1,49 @@
+// Windows: standard error goes to a temporary file that the system deletes when it is closed.
+// No cap: a process cannot leave a job once in it, so the memory judged before decoding is all
+// the guard there is (every format the Windows build decodes has its header read beforehand).
+#include "platform/decode_guard.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <iostream>
+
+namespace {
+
+int heldFile = -1;
+int savedStderr = -1;
+
+}  // namespace
+
+void beginGuardedDecode(std::optional<int64_t> /*allowedBytes*/) {
+    std::cerr.flush();
+    std::fflush(stderr);
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t path[MAX_PATH + 1];
+    if (GetTempPathW(MAX_PATH + 1, folder) == 0 || GetTempFileNameW(folder, L"tmo", 0, path) == 0) return;
+    heldFile = _wopen(path, _O_RDWR | _O_BINARY | _O_TEMPORARY | _O_SHORT_LIVED, _S_IREAD | _S_IWRITE);
+    if (heldFile < 0) return;
+    savedStderr = _dup(2);
+    if (savedStderr < 0 || _dup2(heldFile, 2) < 0) {
+        _close(heldFile);
+        heldFile = -1;
+    }
+}
+
+std::string endGuardedDecode() {
+    std::string printed;
+    if (heldFile < 0) return printed;
+    std::cerr.flush();
+    std::fflush(stderr);
+    _dup2(savedStderr, 2);
+    _close(savedStderr);
+    savedStderr = -1;
+    _lseek(heldFile, 0, SEEK_SET);
+    char buffer[4096];
+    for (int got; (got = _read(heldFile, buffer, sizeof buffer)) > 0;) printed.append(buffer, static_cast<size_t>(got));
+    _close(heldFile);  // deletes it
+    heldFile = -1;
+    return printed;
+}

@@ -4,11 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -111,14 +119,38 @@ TEST_F(BadInput, NoPictureInTheFileIsALoadFailure) {
         gui::copyFile(gui::repoFile("tests/data/no_time_for_that_tiny.gif"), picturePath());
         expectLoadFailure();
     }
-    {
-        SCOPED_TRACE("a folder named 1.jpg");
+}
+
+// Ensure whatever stands at 1.jpg that is not a file is refused at once with the message and 1,
+// and is never opened: a folder, a named pipe (opening one for reading waits for a writer), a
+// link to /dev/zero (which never ends) and a socket.
+TEST_F(BadInput, NotAFileIsRefusedUnopened) {
+    const auto makeSocket = [](const std::string& path) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path;
+        return fd;
+    };
+    const std::pair<const char*, std::function<int(const std::string&)>> things[] = {
+        {"a folder", [](const std::string& path) { return std::filesystem::create_directory(path) ? -1 : -2; }},
+        {"a named pipe", [](const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0 ? -1 : -2; }},
+        {"a device", [](const std::string& path) { return ::symlink("/dev/zero", path.c_str()) == 0 ? -1 : -2; }},
+        {"a socket", makeSocket},
+    };
+    for (const auto& [what, make] : things) {
+        SCOPED_TRACE(what);
         std::filesystem::remove(picturePath());
-        std::filesystem::create_directory(picturePath());
+        const int socket = make(picturePath());
+        ASSERT_NE(socket, -2);
         gui::ProgramRun run(dir_.path(), display_.name());
-        EXPECT_EQ(run.waitExit(20.0), 1);
+        EXPECT_EQ(run.waitExit(5.0), 1);
         EXPECT_EQ(run.out(), gui::kLoadFailed);
-        EXPECT_TRUE(std::filesystem::is_directory(picturePath()));
+        EXPECT_EQ(run.err(), std::string("tonemorph: 1.jpg is ") + what + ", not a picture file\n");
+        EXPECT_TRUE(gui::windowsTitled(x(), gui::kSourceTitle).empty());
+        if (socket >= 0) ::close(socket);
+        std::filesystem::remove(picturePath());
     }
 }
 
@@ -177,31 +209,125 @@ std::string blackGreyPng(uint32_t width, uint32_t height) {
            chunk("IEND", "");
 }
 
-// Ensure pictures declaring more pixels than the machine can hold are refused before anything is
-// decoded: a JPEG (the sample, its frame header patched to claim 30000x30000) and a real
-// 20000x20000 grey PNG of a few hundred kilobytes, under a 2 GiB data limit. Each gives the
-// load-failure message, one line on stderr with what is needed and what is available, status 1,
-// no window, and a peak far below the 1.2 GB its decoded picture alone would take.
-TEST_F(BadInput, PictureLargerThanMemoryIsRefusedBeforeDecoding) {
+// Small files of every format the library decodes, each declaring a picture far beyond what a
+// 2 GiB data limit can hold: a real file of the format, encoded by the library where it can
+// write the format, with the size in its header raised.
+std::vector<std::pair<std::string, std::string>> bombs() {
+    const cv::Mat small(64, 64, CV_8UC3, cv::Scalar(40, 90, 160));
+    const auto encode = [](const cv::Mat& picture, const std::string& extension, const std::vector<int>& params = {}) {
+        std::vector<uchar> bytes;
+        EXPECT_TRUE(cv::imencode(extension, picture, bytes, params)) << extension;
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+        const size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    const auto put = [](std::string& bytes, size_t at, uint32_t value, int n, bool bigEndian) {
+        for (int i = 0; i < n; ++i) bytes[at + i] = static_cast<char>(value >> (8 * (bigEndian ? n - 1 - i : i)));
+    };
+    std::vector<std::pair<std::string, std::string>> files;
+
     std::string jpeg = gui::readFile(gui::repoFile("sample/1.jpg"));
-    const size_t sof = jpeg.find("\xFF\xC0");
-    ASSERT_NE(sof, std::string::npos);
-    // Start-of-frame: marker, length (2), precision (1), height (2), width (2).
-    for (size_t at : {sof + 5, sof + 7}) {
-        jpeg[at] = static_cast<char>(30000 >> 8);
-        jpeg[at + 1] = static_cast<char>(30000 & 0xFF);
+    const size_t sof = jpeg.find("\xFF\xC0");  // marker, length, precision, height, width
+    put(jpeg, sof + 5, 30000, 2, true);
+    put(jpeg, sof + 7, 30000, 2, true);
+    files.emplace_back("JPEG 30000x30000", jpeg);
+    files.emplace_back("PNG 20000x20000 (all of it)", blackGreyPng(20000, 20000));
+
+    std::string webp = encode(small, ".webp", {cv::IMWRITE_WEBP_QUALITY, 101});  // lossless
+    const uint32_t sizeBits = 16383 | (16383u << 14);  // width and height less one, 14 bits each
+    put(webp, 21, (static_cast<uint8_t>(webp[24]) & 0xF0u) << 24 | sizeBits, 4, false);
+    files.emplace_back("WebP 16384x16384", webp);
+
+    std::string tiff = encode(small, ".tif");
+    const uint32_t directory = static_cast<uint8_t>(tiff[4]) | static_cast<uint8_t>(tiff[5]) << 8;
+    const uint32_t entries = static_cast<uint8_t>(tiff[directory]) | static_cast<uint8_t>(tiff[directory + 1]) << 8;
+    for (uint32_t i = 0; i < entries; ++i) {
+        const size_t entry = directory + 2 + 12 * i;
+        const int tag = static_cast<uint8_t>(tiff[entry]) | static_cast<uint8_t>(tiff[entry + 1]) << 8;
+        if (tag == 256 || tag == 257) {
+            put(tiff, entry + 2, 4, 2, false);  // LONG
+            put(tiff, entry + 8, 20000, 4, false);
+        }
     }
-    const std::pair<const char*, std::string> bombs[] = {{"JPEG 30000x30000", jpeg},
-                                                         {"PNG 20000x20000", blackGreyPng(20000, 20000)}};
-    for (const auto& [what, bytes] : bombs) {
+    files.emplace_back("TIFF 20000x20000", tiff);
+
+    std::string bmp = encode(small, ".bmp");
+    put(bmp, 18, 20000, 4, false);
+    put(bmp, 22, 20000, 4, false);
+    files.emplace_back("BMP 20000x20000", bmp);
+
+    std::string raster = encode(small, ".ras");
+    put(raster, 4, 20000, 4, true);
+    put(raster, 8, 20000, 4, true);
+    files.emplace_back("Sun raster 20000x20000", raster);
+
+    files.emplace_back("Radiance HDR 20000x20000", replaced(encode(small, ".hdr"), "-Y 64 +X 64", "-Y 20000 +X 20000"));
+    files.emplace_back("PPM 20000x20000", replaced(encode(small, ".ppm"), "64 64", "20000 20000"));
+    files.emplace_back("PAM 20000x20000",
+                       replaced(replaced(encode(small, ".pam"), "WIDTH 64", "WIDTH 20000"), "HEIGHT 64", "HEIGHT 20000"));
+    cv::Mat smallFloat;
+    small.convertTo(smallFloat, CV_32F, 1.0 / 255);
+    files.emplace_back("PFM 20000x20000", replaced(encode(smallFloat, ".pfm"), "64 64", "20000 20000"));
+
+    std::string jp2 = encode(small, ".jp2");
+    const size_t siz = jp2.find("\xFF\x51", jp2.find("jp2c"));  // marker, length, capabilities, grid
+    put(jp2, siz + 6, 20000, 4, true);
+    put(jp2, siz + 10, 20000, 4, true);
+    const size_t ihdr = jp2.find("ihdr");
+    put(jp2, ihdr + 4, 20000, 4, true);
+    put(jp2, ihdr + 8, 20000, 4, true);
+    files.emplace_back("JPEG 2000 20000x20000", jp2);
+
+    // The library writes and reads OpenEXR only when asked to; the program is asked to below.
+    setenv("OPENCV_IO_ENABLE_OPENEXR", "1", 1);
+    std::string exr = encode(smallFloat, ".exr");
+    for (const std::string window : {"dataWindow", "displayWindow"}) {
+        const size_t box = exr.find(window + std::string("\0box2i\0", 7)) + window.size() + 11;
+        put(exr, box + 8, 19999, 4, false);   // xMax
+        put(exr, box + 12, 19999, 4, false);  // yMax
+    }
+    files.emplace_back("OpenEXR 20000x20000", exr);
+
+    // DICOM, which the library reads but cannot write: explicit little-endian elements.
+    const auto element = [](uint16_t group, uint16_t number, const std::string& vr, const std::string& value) {
+        std::string bytes(8, '\0');
+        bytes[0] = static_cast<char>(group);
+        bytes[1] = static_cast<char>(group >> 8);
+        bytes[2] = static_cast<char>(number);
+        bytes[3] = static_cast<char>(number >> 8);
+        bytes.replace(4, 2, vr);
+        bytes[6] = static_cast<char>(value.size());
+        bytes[7] = static_cast<char>(value.size() >> 8);
+        return bytes + value;
+    };
+    const auto us = [](uint16_t value) { return std::string{static_cast<char>(value), static_cast<char>(value >> 8)}; };
+    files.emplace_back("DICOM 30000x30000",
+                       std::string(128, '\0') + "DICM" + element(2, 0x10, "UI", std::string("1.2.840.10008.1.2.1\0", 20)) +
+                           element(0x28, 0x02, "US", us(1)) + element(0x28, 0x04, "CS", "MONOCHROME2 ") +
+                           element(0x28, 0x10, "US", us(30000)) + element(0x28, 0x11, "US", us(30000)) +
+                           element(0x28, 0x100, "US", us(8)) + element(0x28, 0x101, "US", us(8)) +
+                           element(0x28, 0x102, "US", us(7)) + element(0x28, 0x103, "US", us(0)));
+    return files;
+}
+
+// Ensure a picture declaring more pixels than the machine can hold is refused before anything is
+// decoded, in every format the library decodes, under a 2 GiB data limit: the load-failure
+// message, one line on stderr with what is needed and what is available (never the library's own
+// words), status 1, no window, and a peak far below what the decoded picture alone would take.
+TEST_F(BadInput, PictureLargerThanMemoryIsRefusedBeforeDecoding) {
+    for (const auto& [what, bytes] : bombs()) {
         SCOPED_TRACE(what);
         EXPECT_LT(bytes.size(), 600u * 1024);
         writeBytes(bytes);
         const DataLimit limit(kDataLimit);
-        gui::ProgramRun run(dir_.path(), display_.name());
+        gui::ProgramRun run(dir_.path(), display_.name(), {"OPENCV_IO_ENABLE_OPENEXR=1"});
         EXPECT_EQ(run.waitExit(20.0), 1);
         EXPECT_EQ(run.out(), gui::kLoadFailed);
         const std::string err = run.err();
+        EXPECT_EQ(err.rfind("tonemorph: 1.jpg is ", 0), 0u) << err;
         EXPECT_NE(err.find("pixels and needs about"), std::string::npos) << err;
         EXPECT_NE(err.find("GiB of memory, but only"), std::string::npos) << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;

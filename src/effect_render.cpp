@@ -3,6 +3,7 @@
 #include "app_state.h"
 #include "core/effect_pipeline.h"
 #include "effect_display.h"
+#include "window_arrangement.h"
 
 void renderEffect() {
     const tonemorph::EffectSettings settings{appState.morphOperation, appState.kernelSize,
@@ -10,5 +11,6 @@ void renderEffect() {
                                              appState.brightnessValue};
     tonemorph::computeEffect(appState.srcImage, appState.toneImage, appState.effectImage, settings,
                             appState.keptMorphology);
-    showEffect(appState.effectImage);
+    // A closed effect window stays closed.
+    if (!windowClosed(effectWindow)) showEffect(appState.effectImage);
 }

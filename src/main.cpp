@@ -128,15 +128,10 @@ bool decodePicture() {
     return true;
 }
 
-void openWindow(const WindowName& window, int flags) {
-    cv::namedWindow(window.id, flags);
-    cv::setWindowTitle(window.id, window.title);
-}
-
-// The close button only hides a window here; with all three hidden nothing is left to press q in.
+// With all three closed nothing is left to press q in.
 bool allWindowsClosed() {
     for (const WindowName* window : {&panelWindow, &sourceWindow, &effectWindow}) {
-        if (cv::getWindowProperty(window->id, cv::WND_PROP_VISIBLE) > 0) return false;
+        if (!windowClosed(*window)) return false;
     }
     return true;
 }

@@ -1,10 +1,20 @@
 // Puts the three windows where a person can use them: everything inside the usable screen area,
 // the source and effect pictures side by side (or stacked), the panel beside them, and pictures
 // larger than their place shown whole, scaled down. Works through the GUI toolkit behind the
-// image library (Qt); where it cannot read the screen, the pictures are shown 1:1 as they come.
+// image library, one implementation per toolkit (src/qt, src/gtk3, src/win32, and src/plain with
+// the library's own calls for every other backend).
 #pragma once
 
 #include <opencv2/core.hpp>
+
+#include "window_names.h"
+
+// Opens one of the three windows under its id, its title shown exactly.
+void openWindow(const WindowName& window, int flags);
+
+// Whether the user has closed the window. Backends differ (some destroy a closed window, Qt only
+// hides it); here a closed window counts as closed either way, and nothing is shown in it again.
+bool windowClosed(const WindowName& window);
 
 // The picture windows are created resizable so that no window ever grows past the screen (or
 // past what the window system can hold) before it is arranged.

@@ -8,10 +8,10 @@
 #include <QWidget>
 
 #include <opencv2/highgui.hpp>
-#include <opencv2/highgui/highgui_c.h>
 #include <opencv2/imgproc.hpp>
 
 #include "handler_failure.h"
+#include "qt/library_window.h"
 #include "window_names.h"
 
 namespace {
@@ -77,8 +77,7 @@ void showEffect(const cv::Mat& effect) {
 }
 
 void followEffectWindow(const cv::Mat& effect) {
-    if (QApplication::instance() == nullptr) return;
-    auto* window = static_cast<QWidget*>(cvGetWindowHandle(effectWindow.id));
+    QWidget* window = libraryWindow(effectWindow);
     QGraphicsView* view = window != nullptr ? window->findChild<QGraphicsView*>() : nullptr;
     if (view == nullptr) return;
     followed.view = view;

@@ -19,9 +19,9 @@
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/highgui/highgui_c.h>
 
 #include "handler_failure.h"
+#include "qt/library_window.h"
 
 namespace {
 
@@ -72,8 +72,7 @@ void copyPicture(const cv::Mat& picture) {
 }  // namespace
 
 void addPictureShortcuts(const WindowName& name, const cv::Mat& picture, void (*zoomChanged)(bool zoomedIn)) {
-    if (QApplication::instance() == nullptr) return;  // another toolkit keeps its own shortcuts
-    auto* window = static_cast<QWidget*>(cvGetWindowHandle(name.id));
+    QWidget* window = libraryWindow(name);
     QGraphicsView* view = window != nullptr ? window->findChild<QGraphicsView*>() : nullptr;
     if (view == nullptr) return;
     // The view's own zoom and pan steps, by the names the toolkit gives them. Some of them leave

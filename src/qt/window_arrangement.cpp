@@ -17,18 +17,13 @@
 #include <utility>
 
 #include <opencv2/highgui.hpp>
-#include <opencv2/highgui/highgui_c.h>
 
 #include "core/window_layout.h"
+#include "plain/library_windows.h"
+#include "qt/library_window.h"
 #include "window_names.h"
 
 namespace {
-
-// The toolkit's widget behind one of our windows; null when the toolkit is not Qt.
-QWidget* toolkitWindow(const WindowName& window) {
-    if (QApplication::instance() == nullptr) return nullptr;
-    return static_cast<QWidget*>(cvGetWindowHandle(window.id));
-}
 
 void processEvents() { QApplication::processEvents(QEventLoop::AllEvents); }
 
@@ -115,10 +110,18 @@ void showScaled(const WindowName& window, cv::Size picture, cv::Size view) {
 
 int pictureWindowFlags() { return cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL; }
 
+void openWindow(const WindowName& window, int flags) { library_windows::open(window, flags); }
+
+// The close button only hides a window here.
+bool windowClosed(const WindowName& window) {
+    const QWidget* widget = libraryWindow(window);
+    return widget == nullptr || !widget->isVisible();
+}
+
 void arrangeWindows(cv::Size picture, bool windowManager) {
-    QWidget* panel = toolkitWindow(panelWindow);
-    QWidget* source = toolkitWindow(sourceWindow);
-    QWidget* effect = toolkitWindow(effectWindow);
+    QWidget* panel = libraryWindow(panelWindow);
+    QWidget* source = libraryWindow(sourceWindow);
+    QWidget* effect = libraryWindow(effectWindow);
     QScreen* screen = panel != nullptr ? panel->screen() : nullptr;
     if (source == nullptr || effect == nullptr || screen == nullptr) {
         showAtOneToOne(sourceWindow);

@@ -10,12 +10,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <opencv2/highgui.hpp>
-#include <opencv2/highgui/highgui_c.h>
 
 #include "control_panel.h"
 #include "core/window_layout.h"
@@ -31,8 +31,19 @@ std::wstring wide(const char* utf8) {
     return text;
 }
 
+// The library's top-level window for each of ours, found by its class and its first title (the
+// window's id) as soon as it is opened, before the title changes.
+std::map<const WindowName*, HWND>& frames() {
+    static std::map<const WindowName*, HWND> found;
+    return found;
+}
+
 // The library's picture area of a window, and the top-level frame around it.
-HWND pictureArea(const WindowName& window) { return static_cast<HWND>(cvGetWindowHandle(window.id)); }
+HWND pictureArea(const WindowName& window) {
+    const auto frame = frames().find(&window);
+    if (frame == frames().end() || !IsWindow(frame->second)) return nullptr;
+    return FindWindowExW(frame->second, nullptr, L"HighGUI class", nullptr);
+}
 HWND frameOf(HWND area) { return area != nullptr ? GetAncestor(area, GA_ROOT) : nullptr; }
 
 // The library's windows are ANSI windows: text given to them through any API passes their
@@ -164,6 +175,19 @@ tonemorph::FrameMargins marginsOf(HWND area, HWND frame) {
 // Resizable, so that no window grows past the screen before it is arranged; the library stretches
 // the picture to the window.
 int pictureWindowFlags() { return cv::WINDOW_NORMAL; }
+
+void openWindow(const WindowName& window, int flags) {
+    cv::namedWindow(window.id, flags);
+    frames()[&window] = FindWindowW(L"Main HighGUI class", wide(window.id).c_str());
+    cv::setWindowTitle(window.id, window.title);
+    if (HWND frame = frames()[&window]) setUnicodeText(frame, wide(window.title));
+}
+
+// The library destroys a window that is closed.
+bool windowClosed(const WindowName& window) {
+    const auto frame = frames().find(&window);
+    return frame == frames().end() || !IsWindow(frame->second) || !IsWindowVisible(frame->second);
+}
 
 void arrangeWindows(cv::Size picture, bool /*windowManager*/) {
     const std::vector<std::pair<HWND, HWND>> sliders = prepareWindows();

@@ -15,12 +15,14 @@
 //   throws std::bad_alloc instead, as an allocation that fails in the middle of a render pass.
 #include <dlfcn.h>
 
+#ifdef TONEMORPH_SPY_QT
 #include <QApplication>
 #include <QLayout>
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTimer>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -60,6 +62,7 @@ void loggingHandler(int position, void* hook) {
     insideNotification = false;
 }
 
+#ifdef TONEMORPH_SPY_QT
 // The objectName of the layout under root that holds widget: the library names each slider's
 // row after the slider's label.
 QString rowNameOf(QLayout* root, QWidget* widget) {
@@ -150,6 +153,11 @@ void startSliderReport() {
     });
     timer->start(50);
 }
+
+#else
+// The slider report reads Qt's sliders; other toolkits have none to give.
+void startSliderReport() {}
+#endif
 
 template <typename F>
 F next(const char* mangledName) {

@@ -1,5 +1,4 @@
-// Win32: the library's own windows stretch whatever they are given to their size and have no
-// zoom, so the effect window is simply given the picture itself.
+// The effect window is given the result itself: the library offers no way to follow its size.
 #include "effect_display.h"
 
 #include <opencv2/highgui.hpp>

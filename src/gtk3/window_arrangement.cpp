@@ -1,0 +1,81 @@
+// GTK 3: the start-up layout in the work area of the monitor the panel opened on, with the frames
+// the window manager draws, read from GDK; the windows themselves are moved and sized through the
+// library. The library's windows are GTK top-level windows, found by their titles.
+#include "window_arrangement.h"
+
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <string>
+
+#include <opencv2/highgui.hpp>
+
+#include "plain/library_windows.h"
+
+namespace {
+
+GtkWindow* toplevelTitled(const char* title) {
+    GtkWindow* found = nullptr;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* item = windows; item != nullptr && found == nullptr; item = item->next) {
+        GtkWindow* window = GTK_WINDOW(item->data);
+        const gchar* text = gtk_window_get_title(window);
+        if (text != nullptr && std::string(text) == title) found = window;
+    }
+    g_list_free(windows);
+    return found;
+}
+
+// Lets the toolkit and the window manager catch up: new windows get mapped and framed.
+void settle(int rounds) {
+    for (int i = 0; i < rounds; ++i) {
+        while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+        g_usleep(10000);
+    }
+}
+
+// What the window manager adds around a window: its frame's extents less the window's own place.
+cv::Vec4i frameOf(GtkWindow* window) {
+    GdkWindow* surface = gtk_widget_get_window(GTK_WIDGET(window));
+    if (surface == nullptr) return {};
+    GdkRectangle outer{};
+    gdk_window_get_frame_extents(surface, &outer);
+    int x = 0;
+    int y = 0;
+    gdk_window_get_origin(surface, &x, &y);
+    const int width = gdk_window_get_width(surface);
+    const int height = gdk_window_get_height(surface);
+    return {std::max(0, x - outer.x), std::max(0, y - outer.y), std::max(0, outer.x + outer.width - x - width),
+            std::max(0, outer.y + outer.height - y - height)};
+}
+
+}  // namespace
+
+int pictureWindowFlags() { return cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL; }
+
+void openWindow(const WindowName& window, int flags) { library_windows::open(window, flags); }
+
+// The library destroys a window that is closed.
+bool windowClosed(const WindowName& window) { return library_windows::closed(window); }
+
+void arrangeWindows(cv::Size picture, bool windowManager) {
+    settle(windowManager ? 20 : 3);
+    GtkWindow* panel = toplevelTitled(panelWindow.title);
+    GdkDisplay* display = gdk_display_get_default();
+    GdkWindow* surface = panel != nullptr ? gtk_widget_get_window(GTK_WIDGET(panel)) : nullptr;
+    GdkMonitor* monitor = surface != nullptr && display != nullptr ? gdk_display_get_monitor_at_window(display, surface)
+                                                                   : nullptr;
+    if (monitor == nullptr) {
+        library_windows::arrange(picture, cv::Rect(0, 0, 1280, 720), {}, library_windows::panelSize());
+        return;
+    }
+    GdkRectangle work{};
+    gdk_monitor_get_workarea(monitor, &work);
+    int panelWidth = 0;
+    int panelHeight = 0;
+    gtk_window_get_size(panel, &panelWidth, &panelHeight);
+    const cv::Size panelSize = library_windows::panelSize();
+    library_windows::arrange(picture, cv::Rect(work.x, work.y, work.width, work.height), frameOf(panel),
+                             cv::Size(std::max(panelWidth, panelSize.width), std::max(panelHeight, 1)));
+    settle(3);
+}

@@ -1,0 +1,54 @@
+#include "plain/library_windows.h"
+
+#include <algorithm>
+
+#include <opencv2/highgui.hpp>
+
+#include "control_panel.h"
+#include "core/window_layout.h"
+
+namespace library_windows {
+
+void open(const WindowName& window, int flags) {
+    cv::namedWindow(window.id, flags);
+    cv::setWindowTitle(window.id, window.title);
+}
+
+bool closed(const WindowName& window) {
+    try {
+        // A destroyed window has no properties (-1); a hidden one is not visible (0). GTK reports
+        // visibility as -1 for every window, so only 0 counts as hidden.
+        return cv::getWindowProperty(window.id, cv::WND_PROP_AUTOSIZE) < 0 ||
+               cv::getWindowProperty(window.id, cv::WND_PROP_VISIBLE) == 0;
+    } catch (const cv::Exception&) {
+        return true;  // a backend that refuses to answer for an unknown window
+    }
+}
+
+cv::Size panelSize() {
+    // The library tells no panel size; its sliders' rows are about this tall with their labels.
+    const cv::Rect panelArea = cv::getWindowImageRect(panelWindow.id);
+    return {std::max(panelArea.width, 400), std::max(panelArea.height, 48 * static_cast<int>(sliderLabels().size()))};
+}
+
+void arrange(cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame, cv::Size panel) {
+    tonemorph::LayoutRequest request;
+    request.area = area;
+    request.frame = {frame[0], frame[1], frame[2], frame[3]};
+    request.panel = panel;
+    request.picture = picture;
+    const tonemorph::WindowLayout layout = tonemorph::layOutWindows(request);
+    cv::moveWindow(panelWindow.id, layout.panel.x, layout.panel.y);
+    const std::pair<const WindowName*, cv::Point> pictures[] = {{&sourceWindow, layout.source},
+                                                                {&effectWindow, layout.effect}};
+    for (const auto& [window, at] : pictures) {
+        if (layout.oneToOne) {
+            cv::setWindowProperty(window->id, cv::WND_PROP_AUTOSIZE, cv::WINDOW_AUTOSIZE);
+        } else {
+            cv::resizeWindow(window->id, layout.view.width, layout.view.height);
+        }
+        cv::moveWindow(window->id, at.x, at.y);
+    }
+}
+
+}  // namespace library_windows

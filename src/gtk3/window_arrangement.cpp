@@ -26,6 +26,43 @@ GtkWindow* toplevelTitled(const char* title) {
     return found;
 }
 
+// The panel shows its sliders and nothing else: the library's picture area below them (the one
+// child of the window's box that is no slider row) goes, and every slider gets a groove long
+// enough for a mouse to reach each of its steps, the same length for all so they line up.
+void fitPanelToSliders(GtkWindow* panel) {
+    GtkWidget* box = gtk_bin_get_child(GTK_BIN(panel));
+    if (box == nullptr || !GTK_IS_CONTAINER(box)) return;
+    GList* rows = gtk_container_get_children(GTK_CONTAINER(box));
+    int longest = 0;
+    for (GList* row = rows; row != nullptr; row = row->next) {
+        GtkWidget* widget = GTK_WIDGET(row->data);
+        if (!GTK_IS_BOX(widget)) {
+            gtk_widget_hide(widget);
+            continue;
+        }
+        GList* parts = gtk_container_get_children(GTK_CONTAINER(widget));
+        for (GList* part = parts; part != nullptr; part = part->next) {
+            if (GTK_IS_RANGE(part->data)) {
+                GtkAdjustment* steps = gtk_range_get_adjustment(GTK_RANGE(part->data));
+                longest = std::max(longest, static_cast<int>(gtk_adjustment_get_upper(steps) -
+                                                             gtk_adjustment_get_lower(steps)) + 1);
+            }
+        }
+        g_list_free(parts);
+    }
+    for (GList* row = rows; row != nullptr; row = row->next) {
+        if (!GTK_IS_BOX(row->data)) continue;
+        GList* parts = gtk_container_get_children(GTK_CONTAINER(row->data));
+        for (GList* part = parts; part != nullptr; part = part->next) {
+            // One pixel per step, plus room for the handle at either end.
+            if (GTK_IS_RANGE(part->data)) gtk_widget_set_size_request(GTK_WIDGET(part->data), longest + 40, -1);
+        }
+        g_list_free(parts);
+    }
+    g_list_free(rows);
+    gtk_window_resize(panel, 1, 1);  // as small as its content allows
+}
+
 // Lets the toolkit and the window manager catch up: new windows get mapped and framed.
 void settle(int rounds) {
     for (int i = 0; i < rounds; ++i) {
@@ -69,6 +106,8 @@ void arrangeWindows(cv::Size picture, bool windowManager) {
         library_windows::arrange(picture, cv::Rect(0, 0, 1280, 720), {}, library_windows::panelSize());
         return;
     }
+    fitPanelToSliders(panel);
+    settle(3);
     GdkRectangle work{};
     gdk_monitor_get_workarea(monitor, &work);
     int panelWidth = 0;

@@ -42,11 +42,8 @@ void arrange(cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame, cv:
     const std::pair<const WindowName*, cv::Point> pictures[] = {{&sourceWindow, layout.source},
                                                                 {&effectWindow, layout.effect}};
     for (const auto& [window, at] : pictures) {
-        if (layout.oneToOne) {
-            cv::setWindowProperty(window->id, cv::WND_PROP_AUTOSIZE, cv::WINDOW_AUTOSIZE);
-        } else {
-            cv::resizeWindow(window->id, layout.view.width, layout.view.height);
-        }
+        // The view is the picture itself where it fits: a resizable window is sized to it.
+        cv::resizeWindow(window->id, layout.view.width, layout.view.height);
         cv::moveWindow(window->id, at.x, at.y);
     }
 }

@@ -211,15 +211,19 @@ std::string blackGreyPng(uint32_t width, uint32_t height) {
 
 // Small files of every format the library decodes, each declaring a picture far beyond what a
 // 2 GiB data limit can hold: a real file of the format, encoded by the library where it can
-// write the format, with the size in its header raised.
+// write the format, with the size in its header raised. Formats this build of the library lacks
+// are left out (a test below skips those it cannot read).
 std::vector<std::pair<std::string, std::string>> bombs() {
     const cv::Mat small(64, 64, CV_8UC3, cv::Scalar(40, 90, 160));
+    // Nothing for a format this build of the library lacks.
     const auto encode = [](const cv::Mat& picture, const std::string& extension, const std::vector<int>& params = {}) {
         std::vector<uchar> bytes;
+        if (!cv::haveImageWriter(extension)) return std::string();
         EXPECT_TRUE(cv::imencode(extension, picture, bytes, params)) << extension;
         return std::string(bytes.begin(), bytes.end());
     };
     const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+        if (text.empty()) return text;
         const size_t at = text.find(from);
         EXPECT_NE(at, std::string::npos) << from;
         return at == std::string::npos ? text : text.replace(at, from.size(), to);
@@ -273,23 +277,27 @@ std::vector<std::pair<std::string, std::string>> bombs() {
     files.emplace_back("PFM 20000x20000", replaced(encode(smallFloat, ".pfm"), "64 64", "20000 20000"));
 
     std::string jp2 = encode(small, ".jp2");
-    const size_t siz = jp2.find("\xFF\x51", jp2.find("jp2c"));  // marker, length, capabilities, grid
-    put(jp2, siz + 6, 20000, 4, true);
-    put(jp2, siz + 10, 20000, 4, true);
-    const size_t ihdr = jp2.find("ihdr");
-    put(jp2, ihdr + 4, 20000, 4, true);
-    put(jp2, ihdr + 8, 20000, 4, true);
-    files.emplace_back("JPEG 2000 20000x20000", jp2);
+    if (!jp2.empty()) {
+        const size_t siz = jp2.find("\xFF\x51", jp2.find("jp2c"));  // marker, length, capabilities, grid
+        put(jp2, siz + 6, 20000, 4, true);
+        put(jp2, siz + 10, 20000, 4, true);
+        const size_t ihdr = jp2.find("ihdr");
+        put(jp2, ihdr + 4, 20000, 4, true);
+        put(jp2, ihdr + 8, 20000, 4, true);
+        files.emplace_back("JPEG 2000 20000x20000", jp2);
+    }
 
     // The library writes and reads OpenEXR only when asked to; the program is asked to below.
     setenv("OPENCV_IO_ENABLE_OPENEXR", "1", 1);
     std::string exr = encode(smallFloat, ".exr");
-    for (const std::string window : {"dataWindow", "displayWindow"}) {
-        const size_t box = exr.find(window + std::string("\0box2i\0", 7)) + window.size() + 11;
-        put(exr, box + 8, 19999, 4, false);   // xMax
-        put(exr, box + 12, 19999, 4, false);  // yMax
+    if (!exr.empty()) {
+        for (const std::string window : {"dataWindow", "displayWindow"}) {
+            const size_t box = exr.find(window + std::string("\0box2i\0", 7)) + window.size() + 11;
+            put(exr, box + 8, 19999, 4, false);   // xMax
+            put(exr, box + 12, 19999, 4, false);  // yMax
+        }
+        files.emplace_back("OpenEXR 20000x20000", exr);
     }
-    files.emplace_back("OpenEXR 20000x20000", exr);
 
     // DICOM, which the library reads but cannot write: explicit little-endian elements.
     const auto element = [](uint16_t group, uint16_t number, const std::string& vr, const std::string& value) {
@@ -322,6 +330,7 @@ TEST_F(BadInput, PictureLargerThanMemoryIsRefusedBeforeDecoding) {
         SCOPED_TRACE(what);
         EXPECT_LT(bytes.size(), 600u * 1024);
         writeBytes(bytes);
+        if (!cv::haveImageReader(picturePath())) continue;  // DICOM without GDCM, say
         const DataLimit limit(kDataLimit);
         gui::ProgramRun run(dir_.path(), display_.name(), {"OPENCV_IO_ENABLE_OPENEXR=1"});
         EXPECT_EQ(run.waitExit(20.0), 1);

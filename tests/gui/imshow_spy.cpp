@@ -5,7 +5,7 @@
 //   huge pictures; this copy is pixel for pixel);
 // - every slider notification appends "slider <label> <position>" to the same log before the
 //   program's handler runs, so a test reads back the values a slider really reaches;
-// - when TONEMORPH_SLIDER_REPORT names a file, the sliders as the toolkit itself knows them are
+// - when TONEMORPH_SLIDER_REPORT names a file, the sliders as the toolkit (Qt or GTK) knows them are
 //   written there whenever they change (checked every 50 ms inside the program's event
 //   processing), one line each, top to bottom:
 //   label TAB minimum maximum value focused groove-x groove-y groove-w groove-h handle-x handle-y
@@ -15,6 +15,15 @@
 //   throws std::bad_alloc instead, as an allocation that fails in the middle of a render pass.
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#ifdef TONEMORPH_SPY_GTK
+#include <gtk/gtk.h>
+#endif
 #ifdef TONEMORPH_SPY_QT
 #include <QApplication>
 #include <QLayout>
@@ -154,8 +163,77 @@ void startSliderReport() {
     timer->start(50);
 }
 
+#elif defined(TONEMORPH_SPY_GTK)
+// GTK: the library puts each slider in a row of its own with a label of the slider's name.
+void reportRow(GtkWidget* row, std::vector<std::pair<int, std::string>>& lines) {
+    GtkWidget* range = nullptr;
+    std::string label;
+    GList* parts = gtk_container_get_children(GTK_CONTAINER(row));
+    for (GList* part = parts; part != nullptr; part = part->next) {
+        if (GTK_IS_RANGE(part->data)) range = GTK_WIDGET(part->data);
+        if (GTK_IS_LABEL(part->data)) label = gtk_label_get_text(GTK_LABEL(part->data));
+    }
+    g_list_free(parts);
+    if (range == nullptr || !gtk_widget_get_visible(range)) return;
+    GtkAdjustment* steps = gtk_range_get_adjustment(GTK_RANGE(range));
+    GdkRectangle groove{};
+    gtk_range_get_range_rect(GTK_RANGE(range), &groove);
+    int start = 0;
+    int end = 0;
+    gtk_range_get_slider_range(GTK_RANGE(range), &start, &end);
+    int x = 0;
+    int y = 0;
+    gtk_widget_translate_coordinates(range, gtk_widget_get_toplevel(range), 0, 0, &x, &y);
+    const int scale = gtk_widget_get_scale_factor(range);
+    char text[160];
+    std::snprintf(text, sizeof text, "\t%d %d %d %d %d %d %d %d %d %d %d %d\n",
+                  static_cast<int>(gtk_adjustment_get_lower(steps)), static_cast<int>(gtk_adjustment_get_upper(steps)),
+                  static_cast<int>(gtk_adjustment_get_value(steps)), gtk_widget_has_focus(range) ? 1 : 0,
+                  (x + groove.x) * scale, (y + groove.y) * scale, groove.width * scale, groove.height * scale,
+                  (x + start) * scale, (y + groove.y) * scale, (end - start) * scale, groove.height * scale);
+    lines.emplace_back(y, label + text);
+}
+
+void collectRows(GtkWidget* widget, std::vector<std::pair<int, std::string>>& lines) {
+    if (!GTK_IS_CONTAINER(widget)) return;
+    if (GTK_IS_BOX(widget)) reportRow(widget, lines);
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList* child = children; child != nullptr; child = child->next) collectRows(GTK_WIDGET(child->data), lines);
+    g_list_free(children);
+}
+
+gboolean writeSliderReport(gpointer target) {
+    static std::string last;
+    std::vector<std::pair<int, std::string>> lines;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* window = windows; window != nullptr; window = window->next) collectRows(GTK_WIDGET(window->data), lines);
+    g_list_free(windows);
+    std::sort(lines.begin(), lines.end());
+    std::string report;
+    for (const auto& line : lines) report += line.second;
+    if (report != last) {
+        last = report;
+        const std::string path = static_cast<const char*>(target);
+        const std::string aside = path + ".tmp";
+        if (std::FILE* file = std::fopen(aside.c_str(), "w")) {
+            std::fputs(report.c_str(), file);
+            std::fclose(file);
+            std::rename(aside.c_str(), path.c_str());
+        }
+    }
+    return G_SOURCE_CONTINUE;
+}
+
+// Started with the first slider; the library's key wait runs GTK's main loop, and with it this.
+void startSliderReport() {
+    static bool started = false;
+    const char* path = std::getenv("TONEMORPH_SLIDER_REPORT");
+    if (started || path == nullptr) return;
+    started = true;
+    g_timeout_add(50, writeSliderReport, const_cast<char*>(path));
+}
 #else
-// The slider report reads Qt's sliders; other toolkits have none to give.
+// Other toolkits: no report.
 void startSliderReport() {}
 #endif
 

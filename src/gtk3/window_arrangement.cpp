@@ -63,6 +63,29 @@ void fitPanelToSliders(GtkWindow* panel) {
     gtk_window_resize(panel, 1, 1);  // as small as its content allows
 }
 
+// The library's picture area in one of its windows: the child of the window's box that is no
+// slider row.
+GtkWidget* pictureArea(GtkWindow* window) {
+    GtkWidget* box = window != nullptr ? gtk_bin_get_child(GTK_BIN(window)) : nullptr;
+    if (box == nullptr || !GTK_IS_CONTAINER(box)) return nullptr;
+    GtkWidget* area = nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(box));
+    for (GList* child = children; child != nullptr; child = child->next) {
+        if (!GTK_IS_BOX(child->data)) area = GTK_WIDGET(child->data);
+    }
+    g_list_free(children);
+    return area;
+}
+
+// A resizable picture window asks for at least the size its picture area has now, so once a large
+// picture is shown it could never shrink: the area is made small first, and the window's new
+// size then decides.
+void letShrink(const WindowName& window) {
+    GtkWidget* area = pictureArea(toplevelTitled(window.title));
+    GdkWindow* surface = area != nullptr ? gtk_widget_get_window(area) : nullptr;
+    if (surface != nullptr) gdk_window_resize(surface, 1, 1);
+}
+
 // Lets the toolkit and the window manager catch up: new windows get mapped and framed.
 void settle(int rounds) {
     for (int i = 0; i < rounds; ++i) {
@@ -107,14 +130,23 @@ void arrangeWindows(cv::Size picture, bool windowManager) {
         return;
     }
     fitPanelToSliders(panel);
+    letShrink(sourceWindow);
+    letShrink(effectWindow);
     settle(3);
     GdkRectangle work{};
     gdk_monitor_get_workarea(monitor, &work);
     int panelWidth = 0;
     int panelHeight = 0;
     gtk_window_get_size(panel, &panelWidth, &panelHeight);
-    const cv::Size panelSize = library_windows::panelSize();
-    library_windows::arrange(picture, cv::Rect(work.x, work.y, work.width, work.height), frameOf(panel),
-                             cv::Size(std::max(panelWidth, panelSize.width), std::max(panelHeight, 1)));
+    const cv::Rect area(work.x, work.y, work.width, work.height);
+    const cv::Vec4i frame = frameOf(panel);
+    const cv::Size panelSize(std::max(panelWidth, library_windows::panelSize().width), std::max(panelHeight, 1));
+    const tonemorph::WindowLayout layout = library_windows::arrange(picture, area, frame, panelSize);
+    settle(windowManager ? 10 : 3);
+    // GTK gives a tiny picture a window larger than the picture.
+    int width = 0;
+    int height = 0;
+    if (GtkWindow* source = toplevelTitled(sourceWindow.title)) gtk_window_get_size(source, &width, &height);
+    library_windows::keepApart(layout, picture, area, frame, panelSize, cv::Size(width, height));
     settle(3);
 }

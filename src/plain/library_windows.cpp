@@ -5,7 +5,6 @@
 #include <opencv2/highgui.hpp>
 
 #include "control_panel.h"
-#include "core/window_layout.h"
 
 namespace library_windows {
 
@@ -31,13 +30,28 @@ cv::Size panelSize() {
     return {std::max(panelArea.width, 400), std::max(panelArea.height, 48 * static_cast<int>(sliderLabels().size()))};
 }
 
-void arrange(cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame, cv::Size panel) {
+namespace {
+
+tonemorph::LayoutRequest requestFor(cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame, cv::Size panel) {
     tonemorph::LayoutRequest request;
     request.area = area;
     request.frame = {frame[0], frame[1], frame[2], frame[3]};
     request.panel = panel;
     request.picture = picture;
-    const tonemorph::WindowLayout layout = tonemorph::layOutWindows(request);
+    return request;
+}
+
+}  // namespace
+
+void keepApart(tonemorph::WindowLayout layout, cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame,
+               cv::Size panel, cv::Size window) {
+    const cv::Point effectBefore = layout.effect;
+    tonemorph::adjustToPictureWindows(layout, requestFor(picture, area, frame, panel), window);
+    if (layout.effect != effectBefore) cv::moveWindow(effectWindow.id, layout.effect.x, layout.effect.y);
+}
+
+tonemorph::WindowLayout arrange(cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame, cv::Size panel) {
+    const tonemorph::WindowLayout layout = tonemorph::layOutWindows(requestFor(picture, area, frame, panel));
     cv::moveWindow(panelWindow.id, layout.panel.x, layout.panel.y);
     const std::pair<const WindowName*, cv::Point> pictures[] = {{&sourceWindow, layout.source},
                                                                 {&effectWindow, layout.effect}};
@@ -46,6 +60,7 @@ void arrange(cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame, cv:
         cv::resizeWindow(window->id, layout.view.width, layout.view.height);
         cv::moveWindow(window->id, at.x, at.y);
     }
+    return layout;
 }
 
 }  // namespace library_windows

@@ -4,6 +4,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "core/window_layout.h"
 #include "window_names.h"
 
 namespace library_windows {
@@ -20,6 +21,12 @@ cv::Size panelSize();
 // Lays the windows out in area (the usable screen, as far as it is known) with the given frame
 // margins (left, top, right, bottom), moving and sizing them with the library's calls; pictures
 // too large for their place are shown scaled down whole.
-void arrange(cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame, cv::Size panel);
+// Returns the layout it asked for.
+tonemorph::WindowLayout arrange(cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame, cv::Size panel);
+
+// Once the picture windows have taken their size: where the toolkit made them larger than the
+// view (a tiny picture), the effect window moves along so the two do not overlap.
+void keepApart(tonemorph::WindowLayout layout, cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame,
+               cv::Size panel, cv::Size window);
 
 }  // namespace library_windows

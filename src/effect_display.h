@@ -8,12 +8,15 @@
 
 #include <opencv2/core.hpp>
 
+#include "toolkit_failure.h"
+
 // Shows effect in the effect window.
 void showEffect(const cv::Mat& effect);
 
 // Once the windows are arranged: from then on the effect window's size and zoom decide what it is
 // given. effect: the image showEffect shows, which must outlive the window.
-void followEffectWindow(const cv::Mat& effect);
+// failed hears of a failure in the window's own callbacks.
+void followEffectWindow(const cv::Mat& effect, FailureSink failed);
 
 // From the zoom shortcuts: whether the view may now be zoomed in (false after a reset to the
 // whole picture).

@@ -176,10 +176,10 @@ int main() {
         openWindow(effectWindow, pictureWindowFlags());
         renderEffect();
         installControlPanel();
-        arrangeWindows(appState.srcImage.size(), windowManagerRunning());
-        followEffectWindow(appState.effectImage);
-        addPictureShortcuts(sourceWindow, appState.srcImage, nullptr);
-        addPictureShortcuts(effectWindow, appState.effectImage, effectZoomChanged);
+        arrangeWindows(appState.srcImage.size(), windowManagerRunning(), sliderLabels());
+        followEffectWindow(appState.effectImage, recordHandlerFailure);
+        addPictureShortcuts(sourceWindow, appState.srcImage, nullptr, recordHandlerFailure);
+        addPictureShortcuts(effectWindow, appState.effectImage, effectZoomChanged, recordHandlerFailure);
 
         std::cout << std::endl << std::endl;
         std::cout << kBannerRunning << kBannerQuit;

@@ -6,9 +6,12 @@
 
 #include <opencv2/core.hpp>
 
+#include "toolkit_failure.h"
 #include "window_names.h"
 
 // picture: the image the window shows, read when a shortcut is used (it may change meanwhile).
 // zoomChanged, if given, hears of zoom steps: true before the view zooms in, false after it is
 // reset to the whole picture.
-void addPictureShortcuts(const WindowName& window, const cv::Mat& picture, void (*zoomChanged)(bool zoomedIn));
+// failed hears of a failure inside a shortcut.
+void addPictureShortcuts(const WindowName& window, const cv::Mat& picture, void (*zoomChanged)(bool zoomedIn),
+                         FailureSink failed);

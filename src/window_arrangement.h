@@ -5,6 +5,8 @@
 // the library's own calls for every other backend).
 #pragma once
 
+#include <vector>
+
 #include <opencv2/core.hpp>
 
 #include "window_names.h"
@@ -22,4 +24,5 @@ int pictureWindowFlags();
 
 // Call once the three windows and the sliders exist. windowManager: whether a window manager
 // runs, whose frames are then waited for, since they take part in the layout.
-void arrangeWindows(cv::Size picture, bool windowManager);
+// sliderLabels: the panel's sliders, top to bottom, as the control panel made them.
+void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<const char*>& sliderLabels);

@@ -118,7 +118,8 @@ void openWindow(const WindowName& window, int flags) { library_windows::open(win
 // The library destroys a window that is closed.
 bool windowClosed(const WindowName& window) { return library_windows::closed(window); }
 
-void arrangeWindows(cv::Size picture, bool windowManager) {
+void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<const char*>& sliderLabels) {
+    const int sliders = static_cast<int>(sliderLabels.size());
     settle(windowManager ? 20 : 3);
     GtkWindow* panel = toplevelTitled(panelWindow.title);
     GdkDisplay* display = gdk_display_get_default();
@@ -126,12 +127,10 @@ void arrangeWindows(cv::Size picture, bool windowManager) {
     GdkMonitor* monitor = surface != nullptr && display != nullptr ? gdk_display_get_monitor_at_window(display, surface)
                                                                    : nullptr;
     if (monitor == nullptr) {
-        library_windows::arrange(picture, cv::Rect(0, 0, 1280, 720), {}, library_windows::panelSize());
+        library_windows::arrange(picture, cv::Rect(0, 0, 1280, 720), {}, library_windows::panelSize(sliders));
         return;
     }
     fitPanelToSliders(panel);
-    letShrink(sourceWindow);
-    letShrink(effectWindow);
     settle(3);
     GdkRectangle work{};
     gdk_monitor_get_workarea(monitor, &work);
@@ -140,8 +139,16 @@ void arrangeWindows(cv::Size picture, bool windowManager) {
     gtk_window_get_size(panel, &panelWidth, &panelHeight);
     const cv::Rect area(work.x, work.y, work.width, work.height);
     const cv::Vec4i frame = frameOf(panel);
-    const cv::Size panelSize(std::max(panelWidth, library_windows::panelSize().width), std::max(panelHeight, 1));
+    const cv::Size panelSize(std::max(panelWidth, library_windows::panelSize(sliders).width), std::max(panelHeight, 1));
     const tonemorph::WindowLayout layout = library_windows::arrange(picture, area, frame, panelSize);
+    if (!layout.oneToOne) {
+        // Shown scaled: asked again once the picture areas may shrink (at 1:1 they keep the
+        // picture's own size, which a shrunk area would then scale by a pixel).
+        for (const WindowName* window : {&sourceWindow, &effectWindow}) {
+            letShrink(*window);
+            cv::resizeWindow(window->id, layout.view.width, layout.view.height);
+        }
+    }
     settle(windowManager ? 10 : 3);
     // GTK gives a tiny picture a window larger than the picture.
     int width = 0;

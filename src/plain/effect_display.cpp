@@ -7,6 +7,6 @@
 
 void showEffect(const cv::Mat& effect) { cv::imshow(effectWindow.id, effect); }
 
-void followEffectWindow(const cv::Mat& /*effect*/) {}
+void followEffectWindow(const cv::Mat& /*effect*/, FailureSink /*failed*/) {}
 
 void effectZoomChanged(bool /*zoomedIn*/) {}

@@ -4,7 +4,6 @@
 
 #include <opencv2/highgui.hpp>
 
-#include "control_panel.h"
 
 namespace library_windows {
 
@@ -24,10 +23,10 @@ bool closed(const WindowName& window) {
     }
 }
 
-cv::Size panelSize() {
+cv::Size panelSize(int sliders) {
     // The library tells no panel size; its sliders' rows are about this tall with their labels.
     const cv::Rect panelArea = cv::getWindowImageRect(panelWindow.id);
-    return {std::max(panelArea.width, 400), std::max(panelArea.height, 48 * static_cast<int>(sliderLabels().size()))};
+    return {std::max(panelArea.width, 400), std::max(panelArea.height, 48 * sliders)};
 }
 
 namespace {

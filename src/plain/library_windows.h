@@ -16,7 +16,7 @@ void open(const WindowName& window, int flags);
 bool closed(const WindowName& window);
 
 // What the library itself can tell of the panel's size: at least room for its sliders.
-cv::Size panelSize();
+cv::Size panelSize(int sliders);
 
 // Lays the windows out in area (the usable screen, as far as it is known) with the given frame
 // margins (left, top, right, bottom), moving and sizing them with the library's calls; pictures

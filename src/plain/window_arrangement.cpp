@@ -14,8 +14,8 @@ void openWindow(const WindowName& window, int flags) { library_windows::open(win
 
 bool windowClosed(const WindowName& window) { return library_windows::closed(window); }
 
-void arrangeWindows(cv::Size picture, bool windowManager) {
+void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<const char*>& sliderLabels) {
     // A title bar of some 30 pixels where a window manager draws one.
     library_windows::arrange(picture, cv::Rect(0, 0, 1280, 720), cv::Vec4i(0, windowManager ? 30 : 0, 0, 0),
-                             library_windows::panelSize());
+                             library_windows::panelSize(static_cast<int>(sliderLabels.size())));
 }

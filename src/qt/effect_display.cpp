@@ -10,7 +10,6 @@
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "handler_failure.h"
 #include "qt/library_window.h"
 #include "window_names.h"
 
@@ -21,6 +20,7 @@ struct Followed {
     const cv::Mat* effect = nullptr;
     bool zoomedIn = false;
     cv::Mat sample;  // kept between notifications, so a pass allocates nothing for it
+    FailureSink failed = nullptr;
 };
 Followed followed;
 
@@ -44,7 +44,7 @@ protected:
         if (event->type() == QEvent::Wheel && !followed.zoomedIn) {
             // Before the view zooms: it magnifies whatever it holds.
             followed.zoomedIn = true;
-            runHandler("showing the effect for the zoom", [] { showEffect(*followed.effect); });
+            inCallback(followed.failed, "showing the effect for the zoom", [] { showEffect(*followed.effect); });
         } else if (event->type() == QEvent::Resize) {
             // After the toolkit has finished with the new size (it may still adjust it to the
             // picture's aspect), and only if the sample no longer fits.
@@ -52,7 +52,7 @@ protected:
                 if (followed.effect == nullptr) return;
                 const cv::Size size = sampleSize(*followed.effect);
                 if (size.empty() ? !followed.sample.empty() : size != followed.sample.size()) {
-                    runHandler("showing the effect at its new size", [] { showEffect(*followed.effect); });
+                    inCallback(followed.failed, "showing the effect at its new size", [] { showEffect(*followed.effect); });
                 }
             });
         }
@@ -76,12 +76,13 @@ void showEffect(const cv::Mat& effect) {
     cv::imshow(effectWindow.id, followed.sample);
 }
 
-void followEffectWindow(const cv::Mat& effect) {
+void followEffectWindow(const cv::Mat& effect, FailureSink failed) {
     QWidget* window = libraryWindow(effectWindow);
     QGraphicsView* view = window != nullptr ? window->findChild<QGraphicsView*>() : nullptr;
     if (view == nullptr) return;
     followed.view = view;
     followed.effect = &effect;
+    followed.failed = failed;
     view->viewport()->installEventFilter(new ViewWatch(view));
     // Given the whole picture before the windows were arranged, the window now needs a sample.
     if (!sampleSize(effect).empty()) showEffect(effect);
@@ -90,5 +91,5 @@ void followEffectWindow(const cv::Mat& effect) {
 void effectZoomChanged(bool zoomedIn) {
     if (followed.effect == nullptr || followed.zoomedIn == zoomedIn) return;
     followed.zoomedIn = zoomedIn;
-    runHandler("showing the effect for the zoom", [] { showEffect(*followed.effect); });
+    showEffect(*followed.effect);  // from a shortcut, which guards it
 }

@@ -20,14 +20,13 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "handler_failure.h"
 #include "qt/library_window.h"
 
 namespace {
 
-void onKeys(QWidget* window, const QKeySequence& keys, const std::function<void()>& action) {
+void onKeys(QWidget* window, FailureSink failed, const QKeySequence& keys, const std::function<void()>& action) {
     QObject::connect(new QShortcut(keys, window), &QShortcut::activated, window,
-                     [action] { runHandler("a picture shortcut", action); });
+                     [action, failed] { inCallback(failed, "a picture shortcut", action); });
 }
 
 // The window's name without its brackets, for file names: 【效果图】 -> 效果图.
@@ -71,7 +70,8 @@ void copyPicture(const cv::Mat& picture) {
 
 }  // namespace
 
-void addPictureShortcuts(const WindowName& name, const cv::Mat& picture, void (*zoomChanged)(bool zoomedIn)) {
+void addPictureShortcuts(const WindowName& name, const cv::Mat& picture, void (*zoomChanged)(bool zoomedIn),
+                         FailureSink failed) {
     QWidget* window = libraryWindow(name);
     QGraphicsView* view = window != nullptr ? window->findChild<QGraphicsView*>() : nullptr;
     if (view == nullptr) return;
@@ -86,16 +86,16 @@ void addPictureShortcuts(const WindowName& name, const cv::Mat& picture, void (*
             view->viewport()->update();
         };
     };
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Plus), viewStep("ZoomIn", Zoom::kIn));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Equal), viewStep("ZoomIn", Zoom::kIn));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Minus), viewStep("ZoomOut"));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Z), viewStep("resetZoom", Zoom::kReset));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_X), viewStep("imgRegion", Zoom::kIn));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Left), viewStep("siftWindowOnLeft"));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Right), viewStep("siftWindowOnRight"));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Up), viewStep("siftWindowOnUp"));
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_Down), viewStep("siftWindowOnDown"));
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Plus), viewStep("ZoomIn", Zoom::kIn));
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Equal), viewStep("ZoomIn", Zoom::kIn));
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Minus), viewStep("ZoomOut"));
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Z), viewStep("resetZoom", Zoom::kReset));
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_X), viewStep("imgRegion", Zoom::kIn));
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Left), viewStep("siftWindowOnLeft"));
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Right), viewStep("siftWindowOnRight"));
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Up), viewStep("siftWindowOnUp"));
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Down), viewStep("siftWindowOnDown"));
     const cv::Mat* shown = &picture;
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_S), [window, shown] { savePicture(window, *shown); });
-    onKeys(window, QKeySequence(Qt::CTRL | Qt::Key_C), [shown] { copyPicture(*shown); });
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_S), [window, shown] { savePicture(window, *shown); });
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_C), [shown] { copyPicture(*shown); });
 }

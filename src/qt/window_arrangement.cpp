@@ -118,7 +118,7 @@ bool windowClosed(const WindowName& window) {
     return widget == nullptr || !widget->isVisible();
 }
 
-void arrangeWindows(cv::Size picture, bool windowManager) {
+void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<const char*>& /*sliderLabels*/) {
     QWidget* panel = libraryWindow(panelWindow);
     QWidget* source = libraryWindow(sourceWindow);
     QWidget* effect = libraryWindow(effectWindow);

@@ -17,7 +17,6 @@
 
 #include <opencv2/highgui.hpp>
 
-#include "control_panel.h"
 #include "core/window_layout.h"
 #include "window_names.h"
 
@@ -142,11 +141,10 @@ std::vector<std::pair<HWND, HWND>> labelWindows(HWND panelFrame) {
 }
 
 // Titles and labels in Unicode, sliders that keep the keyboard; gives the sliders with their labels.
-std::vector<std::pair<HWND, HWND>> prepareWindows() {
+std::vector<std::pair<HWND, HWND>> prepareWindows(const std::vector<const char*>& labels) {
     for (const WindowName* window : {&panelWindow, &sourceWindow, &effectWindow}) {
         if (HWND frame = frameOf(pictureArea(*window))) setUnicodeText(frame, wide(window->title));
     }
-    const std::vector<const char*>& labels = sliderLabels();
     const std::vector<std::pair<HWND, HWND>> windows = labelWindows(frameOf(pictureArea(panelWindow)));
     for (size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
         const auto [slider, text] = windows[i];
@@ -189,8 +187,8 @@ bool windowClosed(const WindowName& window) {
     return frame == frames().end() || !IsWindow(frame->second) || !IsWindowVisible(frame->second);
 }
 
-void arrangeWindows(cv::Size picture, bool /*windowManager*/) {
-    const std::vector<std::pair<HWND, HWND>> sliders = prepareWindows();
+void arrangeWindows(cv::Size picture, bool /*windowManager*/, const std::vector<const char*>& sliderLabels) {
+    const std::vector<std::pair<HWND, HWND>> sliders = prepareWindows(sliderLabels);
     HWND panelArea = pictureArea(panelWindow);
     HWND sourceArea = pictureArea(sourceWindow);
     HWND panel = frameOf(panelArea);

@@ -95,6 +95,23 @@ LRESULT CALLBACK sliderProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
+// The library paints its windows' background dark grey, which shows through its transparent slider
+// rows as bars between them: the panel is painted in the colour of the sliders' own face instead.
+// And the library keeps every resizable window 100 pixels taller than its sliders, room for a
+// picture the panel never shows: the panel may be as short as its sliders.
+LRESULT CALLBACK panelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/,
+                           DWORD_PTR /*data*/) {
+    if (message == WM_ERASEBKGND) {
+        RECT client{};
+        GetClientRect(window, &client);
+        FillRect(reinterpret_cast<HDC>(wParam), &client, GetSysColorBrush(COLOR_BTNFACE));
+        return 1;
+    }
+    const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    if (message == WM_GETMINMAXINFO) reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize.y = GetSystemMetrics(SM_CYMIN);
+    return result;
+}
+
 RECT windowRect(HWND window) {
     RECT rect{};
     GetWindowRect(window, &rect);
@@ -145,7 +162,14 @@ std::vector<std::pair<HWND, HWND>> prepareWindows(const std::vector<const char*>
     for (const WindowName* window : {&panelWindow, &sourceWindow, &effectWindow}) {
         if (HWND frame = frameOf(pictureArea(*window))) setUnicodeText(frame, wide(window->title));
     }
-    const std::vector<std::pair<HWND, HWND>> windows = labelWindows(frameOf(pictureArea(panelWindow)));
+    HWND panel = frameOf(pictureArea(panelWindow));
+    if (panel != nullptr) {
+        // The panel shows no picture: its picture area goes, and the panel's own face shows.
+        ShowWindow(pictureArea(panelWindow), SW_HIDE);
+        SetWindowSubclass(panel, panelProc, 1, 0);
+        InvalidateRect(panel, nullptr, TRUE);
+    }
+    const std::vector<std::pair<HWND, HWND>> windows = labelWindows(panel);
     for (size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
         const auto [slider, text] = windows[i];
         SetWindowSubclass(slider, sliderProc, 1, 0);
@@ -200,15 +224,16 @@ void arrangeWindows(cv::Size picture, bool /*windowManager*/, const std::vector<
     // the (empty) picture area.
     RECT client{};
     GetClientRect(panel, &client);
-    const RECT panelPicture = windowRect(panelArea);
     POINT panelTop{0, 0};
     ClientToScreen(panel, &panelTop);
-    // The sliders end at the lowest of them: early on, the library may not yet have moved its
-    // toolbar's end or the picture area below them.
-    LONG slidersBottom = panelPicture.top;
-    for (const auto& row : sliders) {
-        slidersBottom = std::max({slidersBottom, windowRect(row.first).bottom, windowRect(GetParent(row.first)).bottom});
+    // The sliders end at the lowest of them and its label (the library's toolbar and hidden
+    // picture area reach further down, to where the picture would start), with a small margin.
+    LONG slidersBottom = panelTop.y;
+    for (const auto& [slider, label] : sliders) {
+        slidersBottom = std::max(slidersBottom, windowRect(slider).bottom);
+        if (label != nullptr) slidersBottom = std::max(slidersBottom, windowRect(label).bottom);
     }
+    slidersBottom += 4;
     const int sliderHeight = std::max<int>(1, static_cast<int>(slidersBottom - panelTop.y));
 
     tonemorph::LayoutRequest request;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include <opencv2/highgui.hpp>
 
@@ -32,34 +33,26 @@ GtkWindow* toplevelTitled(const char* title) {
 void fitPanelToSliders(GtkWindow* panel) {
     GtkWidget* box = gtk_bin_get_child(GTK_BIN(panel));
     if (box == nullptr || !GTK_IS_CONTAINER(box)) return;
-    GList* rows = gtk_container_get_children(GTK_CONTAINER(box));
+    std::vector<GtkWidget*> sliders;
     int longest = 0;
+    GList* rows = gtk_container_get_children(GTK_CONTAINER(box));
     for (GList* row = rows; row != nullptr; row = row->next) {
-        GtkWidget* widget = GTK_WIDGET(row->data);
-        if (!GTK_IS_BOX(widget)) {
-            gtk_widget_hide(widget);
+        if (!GTK_IS_BOX(row->data)) {
+            gtk_widget_hide(GTK_WIDGET(row->data));
             continue;
         }
-        GList* parts = gtk_container_get_children(GTK_CONTAINER(widget));
-        for (GList* part = parts; part != nullptr; part = part->next) {
-            if (GTK_IS_RANGE(part->data)) {
-                GtkAdjustment* steps = gtk_range_get_adjustment(GTK_RANGE(part->data));
-                longest = std::max(longest, static_cast<int>(gtk_adjustment_get_upper(steps) -
-                                                             gtk_adjustment_get_lower(steps)) + 1);
-            }
-        }
-        g_list_free(parts);
-    }
-    for (GList* row = rows; row != nullptr; row = row->next) {
-        if (!GTK_IS_BOX(row->data)) continue;
         GList* parts = gtk_container_get_children(GTK_CONTAINER(row->data));
         for (GList* part = parts; part != nullptr; part = part->next) {
-            // One pixel per step, plus room for the handle at either end.
-            if (GTK_IS_RANGE(part->data)) gtk_widget_set_size_request(GTK_WIDGET(part->data), longest + 40, -1);
+            if (!GTK_IS_RANGE(part->data)) continue;
+            GtkAdjustment* steps = gtk_range_get_adjustment(GTK_RANGE(part->data));
+            longest = std::max(longest, static_cast<int>(gtk_adjustment_get_upper(steps) - gtk_adjustment_get_lower(steps)) + 1);
+            sliders.push_back(GTK_WIDGET(part->data));
         }
         g_list_free(parts);
     }
     g_list_free(rows);
+    // One pixel per step, plus room for the handle at either end.
+    for (GtkWidget* slider : sliders) gtk_widget_set_size_request(slider, longest + 40, -1);
     gtk_window_resize(panel, 1, 1);  // as small as its content allows
 }
 

@@ -134,7 +134,9 @@ TEST_F(WineRun, KeyedSlidersRenderTheExactPass) {
     const cv::Mat source = cv::imread(dir_.file("1.jpg"), cv::IMREAD_COLOR);
     const gui::ToolWindows windows = startAndWait();
     ASSERT_TRUE(windows.complete());
-    ASSERT_EQ(gui::windowSize(display_.connection(), windows.effect), source.size()) << "not shown 1:1";
+    // Wine hands the window's new size to X a moment after the program has set it.
+    ASSERT_TRUE(gui::waitUntil(10.0, [&] { return gui::windowSize(display_.connection(), windows.effect) == source.size(); }))
+        << "not shown 1:1: " << gui::windowSize(display_.connection(), windows.effect);
     const std::vector<cv::Point> grooves = sliderGrooves(windows.panel);
     ASSERT_EQ(grooves.size(), 5u) << "the panel does not show five slider grooves";
 

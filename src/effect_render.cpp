@@ -2,8 +2,7 @@
 
 #include "app_state.h"
 #include "core/effect_pipeline.h"
-#include "effect_display.h"
-#include "window_arrangement.h"
+#include "picture_view.h"
 
 void renderEffect() {
     const tonemorph::EffectSettings settings{appState.morphOperation, appState.kernelSize,
@@ -11,6 +10,5 @@ void renderEffect() {
                                              appState.brightnessValue};
     tonemorph::computeEffect(appState.srcImage, appState.toneImage, appState.effectImage, settings,
                             appState.keptMorphology);
-    // A closed effect window stays closed.
-    if (!windowClosed(effectWindow)) showEffect(appState.effectImage);
+    showPicture(effectWindow, appState.effectImage);
 }

@@ -16,10 +16,11 @@
 #include "control_panel.h"
 #include "core/memory_budget.h"
 #include "core/picture_header.h"
-#include "effect_display.h"
 #include "effect_render.h"
 #include "handler_failure.h"
+#include "picture_display.h"
 #include "picture_shortcuts.h"
+#include "picture_view.h"
 #include "platform/console.h"
 #include "platform/decode_guard.h"
 #include "platform/display_check.h"
@@ -171,15 +172,15 @@ int main() {
         // No toolbar or status bar: each window hugs its content.
         openWindow(panelWindow, cv::WINDOW_NORMAL | cv::WINDOW_GUI_NORMAL);
         releaseDisplayCheck();  // the toolkit holds its own connection now
-        openWindow(sourceWindow, pictureWindowFlags());
-        cv::imshow(sourceWindow.id, appState.srcImage);
-        openWindow(effectWindow, pictureWindowFlags());
+        openWindow(sourceWindow, pictureWindowFlags(appState.srcImage.size()));
+        showPicture(sourceWindow, appState.srcImage);
+        openWindow(effectWindow, pictureWindowFlags(appState.srcImage.size()));
         renderEffect();
         installControlPanel();
         arrangeWindows(appState.srcImage.size(), windowManagerRunning(), sliderLabels());
-        followEffectWindow(appState.effectImage, recordHandlerFailure);
-        addPictureShortcuts(sourceWindow, appState.srcImage, nullptr, recordHandlerFailure);
-        addPictureShortcuts(effectWindow, appState.effectImage, effectZoomChanged, recordHandlerFailure);
+        followPictures(appState.srcImage, appState.effectImage, recordHandlerFailure);
+        addPictureShortcuts(sourceWindow, appState.srcImage, pictureZoomChanged, recordHandlerFailure);
+        addPictureShortcuts(effectWindow, appState.effectImage, pictureZoomChanged, recordHandlerFailure);
 
         std::cout << std::endl << std::endl;
         std::cout << kBannerRunning << kBannerQuit;

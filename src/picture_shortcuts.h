@@ -13,5 +13,6 @@
 // zoomChanged, if given, hears of zoom steps: true before the view zooms in, false after it is
 // reset to the whole picture.
 // failed hears of a failure inside a shortcut.
-void addPictureShortcuts(const WindowName& window, const cv::Mat& picture, void (*zoomChanged)(bool zoomedIn),
+void addPictureShortcuts(const WindowName& window, const cv::Mat& picture,
+                         void (*zoomChanged)(const WindowName& window, bool zoomedIn),
                          FailureSink failed);

@@ -19,8 +19,8 @@ void openWindow(const WindowName& window, int flags);
 bool windowClosed(const WindowName& window);
 
 // The picture windows are created resizable so that no window ever grows past the screen (or
-// past what the window system can hold) before it is arranged.
-int pictureWindowFlags();
+// past what the window system can hold) before it is arranged. picture: the size they will show.
+int pictureWindowFlags(cv::Size picture);
 
 // Call once the three windows and the sliders exist. windowManager: whether a window manager
 // runs, whose frames are then waited for, since they take part in the layout.

@@ -6,6 +6,8 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,9 @@
 #include "plain/library_windows.h"
 
 namespace {
+
+constexpr int kThinRatio = 64;
+constexpr int kLargestWindow = 32767;
 
 GtkWindow* toplevelTitled(const char* title) {
     GtkWindow* found = nullptr;
@@ -104,7 +109,22 @@ cv::Vec4i frameOf(GtkWindow* window) {
 
 }  // namespace
 
-int pictureWindowFlags() { return cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL; }
+// The library fits a picture into its area keeping its shape, and fails on a side that comes to
+// no pixel at all, which a long thin picture does in any window shorter than half its length over
+// its width: such a picture is shown at 1:1, in a window as large as the picture, which the window
+// system can hold up to 32767 pixels a side.
+int pictureWindowFlags(cv::Size picture) {
+    const int longSide = std::max(picture.width, picture.height);
+    const int shortSide = std::min(picture.width, picture.height);
+    if (static_cast<int64_t>(shortSide) * kThinRatio >= longSide) {
+        return cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL;
+    }
+    if (longSide > kLargestWindow) {
+        throw std::runtime_error("a " + std::to_string(picture.width) + "x" + std::to_string(picture.height) +
+                                 " picture is too long and thin for GTK windows to show");
+    }
+    return cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL;
+}
 
 void openWindow(const WindowName& window, int flags) { library_windows::open(window, flags); }
 

@@ -8,7 +8,7 @@
 
 #include "plain/library_windows.h"
 
-int pictureWindowFlags() { return cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL; }
+int pictureWindowFlags(cv::Size) { return cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL; }
 
 void openWindow(const WindowName& window, int flags) { library_windows::open(window, flags); }
 

@@ -70,7 +70,8 @@ void copyPicture(const cv::Mat& picture) {
 
 }  // namespace
 
-void addPictureShortcuts(const WindowName& name, const cv::Mat& picture, void (*zoomChanged)(bool zoomedIn),
+void addPictureShortcuts(const WindowName& name, const cv::Mat& picture,
+                         void (*zoomChanged)(const WindowName& window, bool zoomedIn),
                          FailureSink failed) {
     QWidget* window = libraryWindow(name);
     QGraphicsView* view = window != nullptr ? window->findChild<QGraphicsView*>() : nullptr;
@@ -78,11 +79,12 @@ void addPictureShortcuts(const WindowName& name, const cv::Mat& picture, void (*
     // The view's own zoom and pan steps, by the names the toolkit gives them. Some of them leave
     // the repaint to the toolbar's status display, which these windows do not have.
     enum class Zoom { kKept, kIn, kReset };
-    const auto viewStep = [view, zoomChanged](const char* step, Zoom zoom = Zoom::kKept) {
-        return [view, step, zoom, zoomChanged] {
-            if (zoom == Zoom::kIn && zoomChanged != nullptr) zoomChanged(true);
+    const WindowName* shownIn = &name;
+    const auto viewStep = [view, zoomChanged, shownIn](const char* step, Zoom zoom = Zoom::kKept) {
+        return [view, step, zoom, zoomChanged, shownIn] {
+            if (zoom == Zoom::kIn && zoomChanged != nullptr) zoomChanged(*shownIn, true);
             QMetaObject::invokeMethod(view, step);
-            if (zoom == Zoom::kReset && zoomChanged != nullptr) zoomChanged(false);
+            if (zoom == Zoom::kReset && zoomChanged != nullptr) zoomChanged(*shownIn, false);
             view->viewport()->update();
         };
     };

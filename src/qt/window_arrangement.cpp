@@ -108,7 +108,7 @@ void showScaled(const WindowName& window, cv::Size picture, cv::Size view) {
 
 }  // namespace
 
-int pictureWindowFlags() { return cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL; }
+int pictureWindowFlags(cv::Size) { return cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL; }
 
 void openWindow(const WindowName& window, int flags) { library_windows::open(window, flags); }
 

@@ -196,7 +196,7 @@ tonemorph::FrameMargins marginsOf(HWND area, HWND frame) {
 
 // Resizable, so that no window grows past the screen before it is arranged; the library stretches
 // the picture to the window.
-int pictureWindowFlags() { return cv::WINDOW_NORMAL; }
+int pictureWindowFlags(cv::Size) { return cv::WINDOW_NORMAL; }
 
 void openWindow(const WindowName& window, int flags) {
     cv::namedWindow(window.id, flags);

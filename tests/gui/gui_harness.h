@@ -144,6 +144,9 @@ cv::Mat screenshot(Display* display, Window window);
 void requestClose(Display* display, Window window);
 
 // The program's three windows by their titles.
+// The window code the program was built with: qt, gtk3, win32 or plain.
+inline const std::string kToolkit = TONEMORPH_TOOLKIT_NAME;
+
 inline const std::string kPanelTitle = "【滑条】";
 inline const std::string kSourceTitle = "【原始图】";
 inline const std::string kEffectTitle = "【效果图】";

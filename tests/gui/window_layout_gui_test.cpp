@@ -4,8 +4,10 @@
 // shown whole, scaled down.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -77,6 +79,23 @@ protected:
         EXPECT_TRUE(view.close()) << "view " << content << " of " << picture.size() << ": mean difference "
                                   << view.whole << ", worst corner " << view.worstCorner;
     }
+    // GTK's windows fail on a picture scaled so thin that a side comes to no pixel: the program
+    // shows a picture 64 times as long as wide at 1:1 there, and refuses one longer than a window
+    // can be.
+    void expectOneToOneOnGtk(cv::Size size, const std::vector<std::string>& environment) {
+        if (std::max(size.width, size.height) > 32767) {
+            run_ = std::make_unique<gui::ProgramRun>(dir_.path(), display_.name(), environment);
+            EXPECT_EQ(run_->waitExit(20.0), 1);
+            EXPECT_NE(run_->err().find("too long and thin for GTK windows to show"), std::string::npos) << run_->err();
+            return;
+        }
+        start(environment);
+        ASSERT_TRUE(windows_.complete());
+        EXPECT_EQ(gui::windowSize(x(), windows_.source), size);
+        pressKey(windows_.effect, "q");
+        EXPECT_EQ(run_->waitExit(10.0), 0);
+        EXPECT_EQ(run_->err(), "");
+    }
 };
 
 // Ensure for every picture shape: all windows inside the usable area, none overlapping, the five
@@ -94,6 +113,10 @@ TEST_P(WindowLayoutGui, EveryPictureIsShownWholeAndNothingOverlaps) {
         std::ofstream(dir_.file("1.jpg"), std::ios::binary)
             .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
 
+        if (gui::kToolkit == "gtk3" && std::min(size.width, size.height) * 64 < std::max(size.width, size.height)) {
+            expectOneToOneOnGtk(size, environment);
+            continue;
+        }
         start(environment);
         ASSERT_TRUE(windows_.complete());
         expectInsideAndApart();

@@ -1,0 +1,21 @@
+// Hands the two picture windows their pictures: where a window shows its picture scaled down,
+// exactly the pixels it shows, taken on one grid for both windows so they show the same picture
+// positions; otherwise (1:1, zoomed in, a toolkit we cannot follow) the picture itself.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include "core/sample_grid.h"
+#include "toolkit_failure.h"
+#include "window_names.h"
+
+// Shows picture in window (the source or the effect window); a closed window stays closed.
+void showPicture(const WindowName& window, const cv::Mat& picture);
+
+// The grid window shows a picture of the given size on, or null where it is handed the picture
+// itself.
+const tonemorph::SampleGrid* shownGrid(const WindowName& window, cv::Size picture);
+
+// Once the windows are arranged: from then on their sizes and zooms decide what they are handed.
+// source and effect: the images the two windows show, which must outlive them.
+void followPictures(const cv::Mat& source, const cv::Mat& effect, FailureSink failed);

@@ -1,0 +1,96 @@
+#include "picture_display.h"
+
+#include <QEvent>
+#include <QGraphicsView>
+#include <QPointer>
+#include <QTimer>
+#include <QWheelEvent>
+#include <QWidget>
+
+#include <cmath>
+
+#include "qt/library_window.h"
+
+namespace {
+
+struct Followed {
+    const WindowName* window;
+    QPointer<QGraphicsView> view;  // null until followed
+    bool zoomedIn = false;
+};
+Followed followed[] = {{&sourceWindow, {}, false}, {&effectWindow, {}, false}};
+void (*viewChanged)(const WindowName&) = nullptr;
+FailureSink failedIn = nullptr;
+
+Followed* find(const WindowName& window) {
+    for (Followed& entry : followed) {
+        if (entry.window == &window) return &entry;
+    }
+    return nullptr;
+}
+
+void tell(const Followed& entry, const char* what) {
+    if (viewChanged != nullptr) inCallback(failedIn, what, [&entry] { viewChanged(*entry.window); });
+}
+
+// Resizes and wheel turns on a picture view: both change what the window needs to be given.
+class ViewWatch : public QObject {
+public:
+    ViewWatch(QObject* parent, Followed& entry) : QObject(parent), entry_(entry) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Wheel) {
+            // The view zooms in on a turn away from the user and never out past the whole
+            // picture, so only a turn that zooms in needs the whole picture, before it zooms.
+            if (!entry_.zoomedIn && static_cast<QWheelEvent*>(event)->angleDelta().y() > 0) {
+                entry_.zoomedIn = true;
+                tell(entry_, "showing the picture for the zoom");
+            }
+        } else if (event->type() == QEvent::Resize) {
+            // After the toolkit has finished with the new size (it may still adjust it to the
+            // picture's shape).
+            Followed* entry = &entry_;
+            QTimer::singleShot(0, watched, [entry] { tell(*entry, "showing the picture at its new size"); });
+        }
+        return false;
+    }
+
+private:
+    Followed& entry_;
+};
+
+}  // namespace
+
+cv::Size scaledViewSize(const WindowName& window, cv::Size picture) {
+    const Followed* entry = find(window);
+    if (entry == nullptr || entry->view == nullptr || entry->zoomedIn) return {};
+    // In device pixels: on a scaled desktop the view draws a picture of this size one to one.
+    const QWidget* viewport = entry->view->viewport();
+    const double ratio = viewport->devicePixelRatioF();
+    const cv::Size view(static_cast<int>(std::lround(viewport->width() * ratio)),
+                        static_cast<int>(std::lround(viewport->height() * ratio)));
+    const bool smaller = view.width <= picture.width && view.height <= picture.height && view.area() < picture.area();
+    return smaller && !view.empty() ? view : cv::Size();
+}
+
+void followPictureViews(void (*changed)(const WindowName&), FailureSink failed) {
+    viewChanged = changed;
+    failedIn = failed;
+    for (Followed& entry : followed) {
+        QWidget* window = libraryWindow(*entry.window);
+        QGraphicsView* view = window != nullptr ? window->findChild<QGraphicsView*>() : nullptr;
+        if (view == nullptr) continue;
+        entry.view = view;
+        view->viewport()->installEventFilter(new ViewWatch(view, entry));
+        // Given the whole picture before the windows were arranged, the window may now need a sample.
+        tell(entry, "showing the picture at its arranged size");
+    }
+}
+
+void pictureZoomChanged(const WindowName& window, bool zoomedIn) {
+    Followed* entry = find(window);
+    if (entry == nullptr || entry->zoomedIn == zoomedIn) return;
+    entry->zoomedIn = zoomedIn;
+    if (viewChanged != nullptr) viewChanged(window);  // from a shortcut, which guards it
+}

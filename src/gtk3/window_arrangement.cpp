@@ -84,6 +84,34 @@ void letShrink(const WindowName& window) {
     if (surface != nullptr) gdk_window_resize(surface, 1, 1);
 }
 
+// The library forgets any key that reaches it before the key loop first waits, so keys typed while
+// the windows are being arranged (a quick q) are held back meanwhile and handed on afterwards.
+class KeysHeld {
+public:
+    KeysHeld() { gdk_event_handler_set(hold, this, nullptr); }
+    ~KeysHeld() {
+        gdk_event_handler_set(passOn, nullptr, nullptr);
+        for (GdkEvent* event : held_) {
+            gdk_event_put(event);
+            gdk_event_free(event);
+        }
+    }
+    KeysHeld(const KeysHeld&) = delete;
+    KeysHeld& operator=(const KeysHeld&) = delete;
+
+private:
+    // What GTK itself hands each event to.
+    static void passOn(GdkEvent* event, gpointer /*unused*/) { gtk_main_do_event(event); }
+    static void hold(GdkEvent* event, gpointer self) {
+        if (event->type == GDK_KEY_PRESS || event->type == GDK_KEY_RELEASE) {
+            static_cast<KeysHeld*>(self)->held_.push_back(gdk_event_copy(event));
+        } else {
+            gtk_main_do_event(event);
+        }
+    }
+    std::vector<GdkEvent*> held_;
+};
+
 // Lets the toolkit and the window manager catch up: new windows get mapped and framed.
 void settle(int rounds) {
     for (int i = 0; i < rounds; ++i) {
@@ -119,7 +147,10 @@ int pictureWindowFlags(cv::Size picture) {
     if (static_cast<int64_t>(shortSide) * kThinRatio >= longSide) {
         return cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL;
     }
-    if (longSide > kLargestWindow) {
+    // The limit is in device pixels, the picture shown in the desktop's scaled ones.
+    GdkScreen* screen = gdk_screen_get_default();
+    const int scale = screen != nullptr ? std::max(1, gdk_window_get_scale_factor(gdk_screen_get_root_window(screen))) : 1;
+    if (static_cast<int64_t>(longSide) * scale > kLargestWindow) {
         throw std::runtime_error("a " + std::to_string(picture.width) + "x" + std::to_string(picture.height) +
                                  " picture is too long and thin for GTK windows to show");
     }
@@ -133,6 +164,7 @@ bool windowClosed(const WindowName& window) { return library_windows::closed(win
 
 void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<const char*>& sliderLabels) {
     const int sliders = static_cast<int>(sliderLabels.size());
+    const KeysHeld keys;
     settle(windowManager ? 20 : 3);
     GtkWindow* panel = toplevelTitled(panelWindow.title);
     GdkDisplay* display = gdk_display_get_default();

@@ -147,6 +147,11 @@ void requestClose(Display* display, Window window);
 // The window code the program was built with: qt, gtk3, win32 or plain.
 inline const std::string kToolkit = TONEMORPH_TOOLKIT_NAME;
 
+// The setting that scales the toolkit's windows by a whole factor, as on a HiDPI laptop.
+inline std::string scaleSetting(int scale) {
+    return (kToolkit == "gtk3" ? "GDK_SCALE=" : "QT_SCALE_FACTOR=") + std::to_string(scale);
+}
+
 inline const std::string kPanelTitle = "【滑条】";
 inline const std::string kSourceTitle = "【原始图】";
 inline const std::string kEffectTitle = "【效果图】";

@@ -36,22 +36,24 @@ protected:
         ASSERT_TRUE(cv::imwrite(dir_.file("picture.png"), picture_));
         std::filesystem::rename(dir_.file("picture.png"), dir_.file("1.jpg"));
         std::vector<std::string> environment = spyEnvironment();
-        if (GetParam() > 1) environment.push_back("QT_SCALE_FACTOR=" + std::to_string(GetParam()));
+        if (GetParam() > 1) environment.push_back(gui::scaleSetting(GetParam()));
         start(environment);
         ASSERT_TRUE(windows_.complete());
         ASSERT_LT(gui::windowSize(x(), windows_.effect).width, picture_.cols) << "not scaled";
         ASSERT_TRUE(findSliders());
     }
 
-    // Both windows show the same pixels, and each was handed one pixel per screen pixel of its
-    // picture area (the window's own size: no toolbar or status bar).
+    // Both windows show the same pixels; on Qt, whose views are followed, each was handed one
+    // pixel per screen pixel of its picture area (the window's own size: no toolbar or status
+    // bar), elsewhere the picture itself, which the toolkit scales alike in both.
     bool windowsAlike(const cv::Mat& effect) {
         const bool alike = gui::waitUntil(10.0, [&] {
             const cv::Mat source = gui::screenshot(x(), windows_.source);
             const cv::Mat shown = gui::screenshot(x(), windows_.effect);
             return source.size() == shown.size() && cv::norm(source, shown, cv::NORM_INF) == 0 &&
-                   lastShown("tonemorph-source").size() == source.size() &&
-                   lastShown("tonemorph-effect").size() == shown.size() && given("tonemorph-source", picture_) &&
+                   (gui::kToolkit != "qt" || (lastShown("tonemorph-source").size() == source.size() &&
+                                              lastShown("tonemorph-effect").size() == shown.size())) &&
+                   given("tonemorph-source", picture_) &&
                    effectGiven(effect);
         });
         if (!alike) {
@@ -96,6 +98,7 @@ TEST_P(PictureView, BothWindowsShowTheSamePixelsAtEverySize) {
 // Ensure a resized window is given a sample of the result at its new size, and keeps getting that
 // size on the next notification.
 TEST_P(PictureView, ResizedWindowIsGivenASampleOfItsNewSize) {
+    if (gui::kToolkit != "qt") GTEST_SKIP() << "the window code follows window sizes on Qt only";
     startWith(gui::testPicture({4000, 3000}));
     gui::xdotool(display_.name(), "windowsize " + std::to_string(windows_.effect) + " 500 400");
     const auto givenWidth = [&] { return lastShown("tonemorph-effect").cols; };

@@ -19,7 +19,7 @@ namespace {
 struct ScreenCase {
     cv::Size screen;
     bool windowManager;
-    int scale;  // the toolkit's QT_SCALE_FACTOR, as on a HiDPI laptop
+    int scale;  // the toolkit's whole scale factor, as on a HiDPI laptop
 };
 
 std::string describe(const ScreenCase& c) {
@@ -82,8 +82,8 @@ protected:
     // GTK's windows fail on a picture scaled so thin that a side comes to no pixel: the program
     // shows a picture 64 times as long as wide at 1:1 there, and refuses one longer than a window
     // can be.
-    void expectOneToOneOnGtk(cv::Size size, const std::vector<std::string>& environment) {
-        if (std::max(size.width, size.height) > 32767) {
+    void expectOneToOneOnGtk(cv::Size size, int scale, const std::vector<std::string>& environment) {
+        if (std::max(size.width, size.height) * scale > 32767) {
             run_ = std::make_unique<gui::ProgramRun>(dir_.path(), display_.name(), environment);
             EXPECT_EQ(run_->waitExit(20.0), 1);
             EXPECT_NE(run_->err().find("too long and thin for GTK windows to show"), std::string::npos) << run_->err();
@@ -91,7 +91,7 @@ protected:
         }
         start(environment);
         ASSERT_TRUE(windows_.complete());
-        EXPECT_EQ(gui::windowSize(x(), windows_.source), size);
+        EXPECT_EQ(gui::windowSize(x(), windows_.source), size * scale);
         pressKey(windows_.effect, "q");
         EXPECT_EQ(run_->waitExit(10.0), 0);
         EXPECT_EQ(run_->err(), "");
@@ -104,7 +104,7 @@ protected:
 TEST_P(WindowLayoutGui, EveryPictureIsShownWholeAndNothingOverlaps) {
     const ScreenCase& screen = GetParam();
     std::vector<std::string> environment;
-    if (screen.scale > 1) environment.push_back("QT_SCALE_FACTOR=" + std::to_string(screen.scale));
+    if (screen.scale > 1) environment.push_back(gui::scaleSetting(screen.scale));
     for (const cv::Size size : kPictures) {
         SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
         const cv::Mat picture = gui::testPicture(size);
@@ -114,7 +114,7 @@ TEST_P(WindowLayoutGui, EveryPictureIsShownWholeAndNothingOverlaps) {
             .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
 
         if (gui::kToolkit == "gtk3" && std::min(size.width, size.height) * 64 < std::max(size.width, size.height)) {
-            expectOneToOneOnGtk(size, environment);
+            expectOneToOneOnGtk(size, screen.scale, environment);
             continue;
         }
         start(environment);

@@ -13,6 +13,11 @@ struct AppState {
     // The eroded or dilated source, kept while the morphology settings stay: a contrast or
     // brightness move then only maps it through the new tone table.
     tonemorph::KeptMorphology keptMorphology;
+    // Rows of toneImage and effectImage that hold the present settings' result: all of them after
+    // a whole pass; after a pass that computed only the effect window's shown pixels (shownEffect),
+    // the rest is made in the key loop's idle time, or at once when the whole effect is needed.
+    int finishedRows = 0;
+    cv::Mat shownEffect;
 
     int morphOperation = 0;    // 0 erosion, anything else dilation (0..1)
     int kernelSize = 0;        // half-size k: a (2k+1) x (2k+1) element (0..21)

@@ -137,6 +137,20 @@ bool allWindowsClosed() {
     return true;
 }
 
+// A picture window whose size or zoom changed is handed its picture anew: the effect window a
+// new sample of the present result, or where it now shows the whole picture, the whole result.
+void showAgain(const WindowName& window) {
+    if (&window == &sourceWindow) {
+        showPicture(sourceWindow, appState.srcImage);
+    } else if (shownGrid(effectWindow, appState.srcImage.size()) == nullptr) {
+        showPicture(effectWindow, wholeEffect());
+    } else {
+        renderEffect();
+    }
+}
+
+const cv::Mat& sourcePicture() { return appState.srcImage; }
+
 }  // namespace
 
 int main() {
@@ -178,9 +192,9 @@ int main() {
         renderEffect();
         installControlPanel();
         arrangeWindows(appState.srcImage.size(), windowManagerRunning(), sliderLabels());
-        followPictures(appState.srcImage, appState.effectImage, recordHandlerFailure);
-        addPictureShortcuts(sourceWindow, appState.srcImage, pictureZoomChanged, recordHandlerFailure);
-        addPictureShortcuts(effectWindow, appState.effectImage, pictureZoomChanged, recordHandlerFailure);
+        followPictures(showAgain, recordHandlerFailure);
+        addPictureShortcuts(sourceWindow, sourcePicture, pictureZoomChanged, recordHandlerFailure);
+        addPictureShortcuts(effectWindow, wholeEffect, pictureZoomChanged, recordHandlerFailure);
 
         std::cout << std::endl << std::endl;
         std::cout << kBannerRunning << kBannerQuit;
@@ -195,6 +209,9 @@ int main() {
             }
             if (static_cast<char>(key & 0xFF) == 'q') break;
             if (allWindowsClosed()) break;
+            // Idle: the full-resolution images a render left, one band per turn, so that the
+            // next slider move waits at most for one band.
+            if (key < 0) runHandler("making the full-resolution effect", [] { completeEffectBand(); });
         }
     } catch (const std::exception& error) {
         std::cerr << "tonemorph: " << withoutTrailingSpace(error.what()) << std::endl;

@@ -9,10 +9,11 @@
 #include "toolkit_failure.h"
 #include "window_names.h"
 
-// picture: the image the window shows, read when a shortcut is used (it may change meanwhile).
+// picture: gives the image the window shows at full resolution, asked when a shortcut is used (it
+// may change meanwhile).
 // zoomChanged, if given, hears of zoom steps: true before the view zooms in, false after it is
 // reset to the whole picture.
 // failed hears of a failure inside a shortcut.
-void addPictureShortcuts(const WindowName& window, const cv::Mat& picture,
+void addPictureShortcuts(const WindowName& window, const cv::Mat& (*picture)(),
                          void (*zoomChanged)(const WindowName& window, bool zoomedIn),
                          FailureSink failed);

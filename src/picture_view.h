@@ -16,6 +16,10 @@ void showPicture(const WindowName& window, const cv::Mat& picture);
 // itself.
 const tonemorph::SampleGrid* shownGrid(const WindowName& window, cv::Size picture);
 
+// Shows in window the pixels of a picture of the given size already taken on its shownGrid.
+void showTaken(const WindowName& window, const cv::Mat& taken, cv::Size picture);
+
 // Once the windows are arranged: from then on their sizes and zooms decide what they are handed.
-// source and effect: the images the two windows show, which must outlive them.
-void followPictures(const cv::Mat& source, const cv::Mat& effect, FailureSink failed);
+// showAgain(window) is called when a window needs its picture handed anew (through showPicture
+// or showTaken); failed hears of a failure inside it.
+void followPictures(void (*showAgain)(const WindowName& window), FailureSink failed);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "reference/literal_pass.h"
@@ -45,7 +46,9 @@ struct Sequence {
 // Ensure every pass of a run of slider moves equals the literal pass of its settings, however the
 // kept morphology result is reused: tone moves after a morphology move, morphology moves after tone
 // moves, back and forth, size 0 in between, shape codes that mean the same element, and a new
-// picture under unchanged settings.
+// picture under unchanged settings. Each sequence runs twice: whole passes, and the shown pixels
+// first (on grids from a few pixels to the whole picture, its edges included), which must be those
+// pixels of the literal effect, with the full-resolution images then made in bands of seven rows.
 TEST(EffectPipeline, EveryPassOfASequenceEqualsTheLiteralPass) {
     const cv::Mat frame = photoLikeImage(11);
     // Two whole pictures of one size, and a view into a larger one.
@@ -73,21 +76,41 @@ TEST(EffectPipeline, EveryPassOfASequenceEqualsTheLiteralPass) {
          {{{0, 4, 2, 140, 90}, 0}, {{0, 4, 2, 140, 90}, 1}, {{0, 4, 2, 100, 100}, 1},
           {{0, 4, 2, 100, 100}, 2}, {{0, 4, 2, 60, 150}, 2}, {{0, 4, 2, 60, 150}, 0}}},
     };
+    const cv::Size shownSizes[] = {{9, 7}, {64, 48}, {1, 1}, {31, 29}, {40, 30}, {2, 30}};
     for (const Sequence& sequence : sequences) {
-        cv::Mat tone;
-        cv::Mat effect;
-        tonemorph::KeptMorphology kept;
-        for (size_t i = 0; i < sequence.steps.size(); ++i) {
-            const Step& step = sequence.steps[i];
-            const cv::Mat& src = pictures[step.picture];
-            tonemorph::computeEffect(src, tone, effect, step.settings, kept);
-            cv::Mat literalTone;
-            cv::Mat literalEffect;
-            reference::literalPass(src.clone(), literalTone, literalEffect, step.settings);
-            EXPECT_EQ(cv::norm(tone, literalTone, cv::NORM_INF), 0)
-                << sequence.name << ", step " << i << ": tone, " << describe(step.settings);
-            EXPECT_EQ(cv::norm(effect, literalEffect, cv::NORM_INF), 0)
-                << sequence.name << ", step " << i << ": effect, " << describe(step.settings);
+        for (const bool shownFirst : {false, true}) {
+            SCOPED_TRACE(shownFirst ? "shown pixels first" : "whole passes");
+            cv::Mat tone;
+            cv::Mat effect;
+            tonemorph::KeptMorphology kept;
+            for (size_t i = 0; i < sequence.steps.size(); ++i) {
+                const Step& step = sequence.steps[i];
+                const cv::Mat& src = pictures[step.picture];
+                cv::Mat literalTone;
+                cv::Mat literalEffect;
+                reference::literalPass(src.clone(), literalTone, literalEffect, step.settings);
+                if (shownFirst) {
+                    const cv::Size shownSize(std::min(src.cols, shownSizes[i % 6].width),
+                                             std::min(src.rows, shownSizes[i % 6].height));
+                    const tonemorph::SampleGrid grid = tonemorph::makeSampleGrid(src.size(), shownSize);
+                    cv::Mat shown;
+                    tonemorph::computeShownEffect(src, grid, shown, step.settings, kept);
+                    cv::Mat literalShown;
+                    tonemorph::takeSample(literalEffect, grid, literalShown);
+                    EXPECT_EQ(cv::norm(shown, literalShown, cv::NORM_INF), 0)
+                        << sequence.name << ", step " << i << ": shown " << shownSize << ", " << describe(step.settings);
+                    int doneRows = 0;
+                    int bands = 0;
+                    while (!tonemorph::completeEffect(src, tone, effect, step.settings, kept, doneRows, 7)) ++bands;
+                    EXPECT_EQ(bands, (src.rows - 1) / 7);
+                } else {
+                    tonemorph::computeEffect(src, tone, effect, step.settings, kept);
+                }
+                EXPECT_EQ(cv::norm(tone, literalTone, cv::NORM_INF), 0)
+                    << sequence.name << ", step " << i << ": tone, " << describe(step.settings);
+                EXPECT_EQ(cv::norm(effect, literalEffect, cv::NORM_INF), 0)
+                    << sequence.name << ", step " << i << ": effect, " << describe(step.settings);
+            }
         }
     }
 }

@@ -1,8 +1,11 @@
 // The whole render pass without the window: the tone-adjusted source into the tone image, and the
-// eroded or dilated source, kept while the morphology settings stay, tone-adjusted into the effect.
+// eroded or dilated source, kept while the morphology settings stay, tone-adjusted into the effect;
+// or first only the effect's pixels a window shows, the full-resolution images made afterwards.
 #pragma once
 
 #include <opencv2/core.hpp>
+
+#include "core/sample_grid.h"
 
 namespace tonemorph {
 
@@ -31,5 +34,19 @@ struct KeptMorphology {
 // updating kept. src's pixels must not change in place between passes that share kept.
 void computeEffect(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect,
                    const EffectSettings& settings, KeptMorphology& kept);
+
+// The pixels of the effect a window shows on grid, and nothing else of the full-resolution
+// images: kept is brought up to the settings as computeEffect does, and shown is given exactly
+// the pixels on grid of the effect computeEffect would make. The tone and effect images are left
+// for completeEffect.
+void computeShownEffect(const cv::Mat& src, const SampleGrid& grid, cv::Mat& shown,
+                        const EffectSettings& settings, KeptMorphology& kept);
+
+// Makes the full-resolution tone and effect images of the settings kept was last brought up to
+// (by computeShownEffect or computeEffect with those settings), a band of at most rows rows at a
+// time: rows [0, doneRows) of both are made already, and doneRows moves on. Returns true once
+// both images are whole.
+bool completeEffect(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect, const EffectSettings& settings,
+                    const KeptMorphology& kept, int& doneRows, int rows);
 
 }  // namespace tonemorph

@@ -70,7 +70,7 @@ void copyPicture(const cv::Mat& picture) {
 
 }  // namespace
 
-void addPictureShortcuts(const WindowName& name, const cv::Mat& picture,
+void addPictureShortcuts(const WindowName& name, const cv::Mat& (*picture)(),
                          void (*zoomChanged)(const WindowName& window, bool zoomedIn),
                          FailureSink failed) {
     QWidget* window = libraryWindow(name);
@@ -97,7 +97,6 @@ void addPictureShortcuts(const WindowName& name, const cv::Mat& picture,
     onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Right), viewStep("siftWindowOnRight"));
     onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Up), viewStep("siftWindowOnUp"));
     onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Down), viewStep("siftWindowOnDown"));
-    const cv::Mat* shown = &picture;
-    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_S), [window, shown] { savePicture(window, *shown); });
-    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_C), [shown] { copyPicture(*shown); });
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_S), [window, picture] { savePicture(window, picture()); });
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_C), [picture] { copyPicture(picture()); });
 }

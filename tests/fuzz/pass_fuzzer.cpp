@@ -3,7 +3,9 @@
 // picture), a sequence of slider moves (each moving the tone, the morphology or both) and the
 // pixels, then checks every pass of the sequence, which reuses the kept morphology result as the
 // program does, against the literal one: element-by-element tone arithmetic and the library's
-// erode/dilate. Any difference aborts.
+// erode/dilate. A move may instead compute only the pixels a window shows on a grid of any size
+// first, then the full-resolution images in bands of any height: the shown pixels must be those of
+// the literal effect, and the completed images the literal ones. Any difference aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -44,6 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Each move: a byte saying what moves (bit 0 the tone, bit 1 the morphology), then the values.
     const int moveCount = 1 + in.next() % 6;
     std::vector<tonemorph::EffectSettings> moves;
+    // Per move: 0 a whole pass, else the shown pixels on a grid of this many columns and rows
+    // (each at most the picture's) first, then bands of this many rows.
+    struct Shown {
+        bool first;
+        int cols;
+        int rows;
+        int band;
+    };
+    std::vector<Shown> shownFirst;
     tonemorph::EffectSettings settings;
     for (int m = 0; m < moveCount; ++m) {
         const int what = m == 0 ? 3 : 1 + in.next() % 3;
@@ -57,6 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             settings.brightnessValue = in.next() % 201;
         }
         moves.push_back(settings);
+        const int how = in.next();
+        shownFirst.push_back({(how & 1) != 0, 1 + in.next() % cols, 1 + in.next() % rows, 1 + (how >> 1) % 16});
     }
 
     cv::Mat whole(rows + 2 * frame, cols + 2 * frame, CV_8UC3, cv::Scalar::all(frameValue));
@@ -76,12 +89,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cv::Mat tone;
     cv::Mat effect;
     tonemorph::KeptMorphology kept;
-    for (const tonemorph::EffectSettings& move : moves) {
-        settings = move;
-        tonemorph::computeEffect(src, tone, effect, settings, kept);
+    for (size_t m = 0; m < moves.size(); ++m) {
+        settings = moves[m];
         cv::Mat literalTone;
         cv::Mat literalEffect;
         reference::literalPass(src, literalTone, literalEffect, settings);
+        const Shown& way = shownFirst[m];
+        if (way.first) {
+            const tonemorph::SampleGrid grid = tonemorph::makeSampleGrid(src.size(), {way.cols, way.rows});
+            cv::Mat shown;
+            cv::Mat literalShown;
+            tonemorph::computeShownEffect(src, grid, shown, settings, kept);
+            tonemorph::takeSample(literalEffect, grid, literalShown);
+            if (cv::norm(shown, literalShown, cv::NORM_INF) != 0) {
+                std::fprintf(stderr, "shown pixels mismatch at level %s: %dx%d shown at %dx%d, operation %d, size %d, shape %d, contrast %d, brightness %d\n",
+                             tonemorph::simdLevelName(tonemorph::simdLevel()), cols, rows, way.cols, way.rows, settings.morphOperation,
+                             settings.kernelSize, settings.kernelShape, settings.contrastValue, settings.brightnessValue);
+                std::abort();
+            }
+            int doneRows = 0;
+            while (!tonemorph::completeEffect(src, tone, effect, settings, kept, doneRows, way.band)) {
+            }
+        } else {
+            tonemorph::computeEffect(src, tone, effect, settings, kept);
+        }
         if (cv::norm(tone, literalTone, cv::NORM_INF) != 0 ||
             cv::norm(effect, literalEffect, cv::NORM_INF) != 0) {
             std::fprintf(stderr, "mismatch at level %s: %dx%d frame %d, operation %d, size %d, shape %d, contrast %d, brightness %d\n",

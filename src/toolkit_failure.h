@@ -3,6 +3,20 @@
 // handed to a function the program gives, which keeps it for the key loop.
 #pragma once
 
+#include <exception>
 #include <string>
 
 using FailureSink = void (*)(const std::string& what);
+
+// Runs work from one of our callbacks in the toolkit: a failure goes to failed, never through the
+// toolkit's event loop.
+template <typename Work>
+void inCallback(FailureSink failed, const char* what, Work&& work) noexcept {
+    try {
+        work();
+    } catch (const std::exception& error) {
+        if (failed != nullptr) failed(std::string(what) + ": " + error.what());
+    } catch (...) {
+        if (failed != nullptr) failed(std::string(what) + ": an unknown error");
+    }
+}

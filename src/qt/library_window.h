@@ -6,9 +6,6 @@
 #include <QString>
 #include <QWidget>
 
-#include <exception>
-#include <string>
-
 #include "toolkit_failure.h"
 #include "window_names.h"
 
@@ -19,16 +16,4 @@ inline QWidget* libraryWindow(const WindowName& window) {
         if (widget->parentWidget() == nullptr && widget->objectName() == name) return widget;
     }
     return nullptr;
-}
-
-// Runs work from one of our Qt callbacks: a failure goes to failed, never through Qt's event loop.
-template <typename Work>
-void inCallback(FailureSink failed, const char* what, Work&& work) noexcept {
-    try {
-        work();
-    } catch (const std::exception& error) {
-        if (failed != nullptr) failed(std::string(what) + ": " + error.what());
-    } catch (...) {
-        if (failed != nullptr) failed(std::string(what) + ": an unknown error");
-    }
 }

@@ -1,6 +1,7 @@
 #include "effect_render.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "app_state.h"
 #include "core/effect_pipeline.h"
@@ -8,8 +9,11 @@
 
 namespace {
 
-// Rows of a band: about a megapixel of each image, whatever the picture's width.
-int bandRows() { return std::max(1, (1 << 20) / std::max(1, appState.srcImage.cols)); }
+// Rows of a band: about half a megapixel of each image, whatever the picture's width, and at
+// least the rows the element reaches beyond a band on either side, which the band remakes.
+int bandRows() {
+    return std::max(2 * appState.kernelSize + 1, (1 << 19) / std::max(1, appState.srcImage.cols));
+}
 
 tonemorph::EffectSettings settingsNow() {
     return {appState.morphOperation, appState.kernelSize, appState.kernelShape, appState.contrastValue,
@@ -33,14 +37,21 @@ void renderEffect() {
     showTaken(effectWindow, appState.shownEffect, appState.srcImage.size());
 }
 
-bool completeEffectBand() {
+namespace {
+
+// Makes up to rows more rows of the full-resolution images; false once they are whole.
+bool completeRows(int rows) {
     if (appState.finishedRows >= appState.srcImage.rows) return false;
     return !tonemorph::completeEffect(appState.srcImage, appState.toneImage, appState.effectImage, settingsNow(),
-                                      appState.keptMorphology, appState.finishedRows, bandRows());
+                                      appState.keptMorphology, appState.finishedRows, rows);
 }
 
+}  // namespace
+
+bool completeEffectBand() { return completeRows(bandRows()); }
+
 const cv::Mat& wholeEffect() {
-    while (completeEffectBand()) {
-    }
+    // In one go: each band also remakes the rows its element reaches beyond it.
+    completeRows(std::numeric_limits<int>::max());
     return appState.effectImage;
 }

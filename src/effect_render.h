@@ -10,7 +10,7 @@
 void renderEffect();
 
 // Makes one band of the full-resolution images the last render left; false once they are whole.
-// For the key loop's idle time: a band takes about a millisecond.
+// For the key loop's idle time: a band takes a few milliseconds at most.
 bool completeEffectBand();
 
 // The effect at full resolution, made whole first where a render left it (a save, a copy, a zoom).

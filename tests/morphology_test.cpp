@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "reference/literal_pass.h"
 
 namespace {
@@ -133,6 +135,46 @@ TEST(Morphology, EqualsLibraryForEverySettingSizeAndContent) {
                             if (++failures > 20) return;
                         }
                     }
+                }
+            }
+        }
+    }
+}
+
+// Ensure rows asked for alone equal those rows of the whole result, over several tiles' height, for
+// every shape, small and large elements and both operations: every fourth row, a band, the first
+// and last rows alone, and scattered rows; rows not asked for keep what they held or get their own
+// result, and asking for the rest afterwards completes the whole result.
+TEST(Morphology, RowsAskedForEqualThoseOfTheWholeResult) {
+    const cv::Mat src = filled({640, 600}, Content::kRandom, 5);
+    std::vector<std::vector<uchar>> masks(4, std::vector<uchar>(static_cast<size_t>(src.rows), 0));
+    cv::RNG rng(3);
+    for (int y = 0; y < src.rows; ++y) {
+        masks[0][static_cast<size_t>(y)] = y % 4 == 1;
+        masks[1][static_cast<size_t>(y)] = y >= 200 && y < 330;
+        masks[2][static_cast<size_t>(y)] = y == 0 || y == src.rows - 1;
+        masks[3][static_cast<size_t>(y)] = rng.uniform(0, 9) == 0;
+    }
+    const cv::Scalar marker(1, 2, 3);
+    for (int shape = 0; shape <= 2; ++shape) {
+        for (const int k : {1, 2, 5, 21}) {
+            for (int operation = 0; operation <= 1; ++operation) {
+                cv::Mat library;
+                reference::libraryMorphology(src, library, operation, k, shape);
+                for (size_t m = 0; m < masks.size(); ++m) {
+                    SCOPED_TRACE(testing::Message() << "shape " << shape << " k " << k << " operation " << operation
+                                                    << " mask " << m);
+                    cv::Mat ours(src.size(), src.type(), marker);
+                    tonemorph::applyMorphologyRows(src, ours, operation, k, shape, masks[m]);
+                    for (int y = 0; y < src.rows; ++y) {
+                        const bool same = cv::norm(ours.row(y), library.row(y), cv::NORM_INF) == 0;
+                        const bool untouched = cv::norm(ours.row(y), cv::Mat(1, src.cols, src.type(), marker), cv::NORM_INF) == 0;
+                        ASSERT_TRUE(masks[m][static_cast<size_t>(y)] ? same : same || untouched) << "row " << y;
+                    }
+                    std::vector<uchar> rest(masks[m].size());
+                    for (size_t y = 0; y < rest.size(); ++y) rest[y] = !masks[m][y];
+                    tonemorph::applyMorphologyRows(src, ours, operation, k, shape, rest);
+                    ASSERT_EQ(cv::norm(ours, library, cv::NORM_INF), 0);
                 }
             }
         }

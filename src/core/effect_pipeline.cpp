@@ -1,6 +1,7 @@
 #include "core/effect_pipeline.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "core/morphology.h"
 #include "core/tone_stage.h"
@@ -19,20 +20,41 @@ bool keptFor(const cv::Mat& src, const EffectSettings& settings, const KeptMorph
            kept.kernelSize == settings.kernelSize && kept.shape == morphShapeFor(settings.kernelShape);
 }
 
-// Brings kept up to the morphology settings; false for size 0, where the effect is the tone image.
-bool keepMorphology(const cv::Mat& src, const EffectSettings& settings, KeptMorphology& kept) {
+// Brings kept up to the morphology settings, with at least the rows in [from, to) made, or with
+// rows given, those; false for size 0, where the effect is the tone image.
+bool keepMorphology(const cv::Mat& src, const EffectSettings& settings, KeptMorphology& kept, int from, int to,
+                    const std::vector<int>* rows = nullptr) {
     // A one-pixel element leaves every picture as it is.
     if (settings.kernelSize == 0) return false;
     if (!keptFor(src, settings, kept)) {
-        const int operation = settings.morphOperation != 0 ? 1 : 0;
         // Forgotten first: should the morphology throw, no half-made result counts as kept.
         kept.operation = -1;
-        applyMorphology(src, kept.result, operation, settings.kernelSize, settings.kernelShape);
+        kept.result.create(src.size(), src.type());
+        kept.made.assign(static_cast<size_t>(src.rows), 0);
+        kept.unmade = src.rows;
         kept.source = src;
-        kept.operation = operation;
+        kept.operation = settings.morphOperation != 0 ? 1 : 0;
         kept.kernelSize = settings.kernelSize;
         kept.shape = morphShapeFor(settings.kernelShape);
     }
+    if (kept.unmade == 0) return true;
+    kept.wanted.assign(static_cast<size_t>(src.rows), 0);
+    int wanted = 0;
+    const auto want = [&](int y) {
+        if (kept.made[static_cast<size_t>(y)] == 0 && kept.wanted[static_cast<size_t>(y)] == 0) {
+            kept.wanted[static_cast<size_t>(y)] = 1;
+            ++wanted;
+        }
+    };
+    if (rows != nullptr) {
+        for (const int y : *rows) want(y);
+    } else {
+        for (int y = from; y < to; ++y) want(y);
+    }
+    if (wanted == 0) return true;
+    applyMorphologyRows(src, kept.result, kept.operation, settings.kernelSize, settings.kernelShape, kept.wanted);
+    for (size_t y = 0; y < kept.wanted.size(); ++y) kept.made[y] = static_cast<uchar>(kept.made[y] | kept.wanted[y]);
+    kept.unmade -= wanted;
     return true;
 }
 
@@ -41,29 +63,28 @@ bool keepMorphology(const cv::Mat& src, const EffectSettings& settings, KeptMorp
 void computeEffect(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect,
                    const EffectSettings& settings, KeptMorphology& kept) {
     applyTone(src, tone, settings.contrastValue, settings.brightnessValue);
-    const cv::Mat& morphed = keepMorphology(src, settings, kept) ? kept.result : src;
+    const cv::Mat& morphed = keepMorphology(src, settings, kept, 0, src.rows) ? kept.result : src;
     applyTone(morphed, effect, settings.contrastValue, settings.brightnessValue);
 }
 
 void computeShownEffect(const cv::Mat& src, const SampleGrid& grid, cv::Mat& shown,
                         const EffectSettings& settings, KeptMorphology& kept) {
-    const cv::Mat& morphed = keepMorphology(src, settings, kept) ? kept.result : src;
+    const cv::Mat& morphed = keepMorphology(src, settings, kept, 0, 0, &grid.rows) ? kept.result : src;
     // The tone maps each pixel on its own, so mapping the sample equals sampling the mapped image.
     takeSample(morphed, grid, shown);
     applyTone(shown, shown, settings.contrastValue, settings.brightnessValue);
 }
 
 bool completeEffect(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect, const EffectSettings& settings,
-                    const KeptMorphology& kept, int& doneRows, int rows) {
+                    KeptMorphology& kept, int& doneRows, int rows) {
     CV_Assert(rows > 0);
     if (doneRows == 0) {
         tone.create(src.size(), src.type());
         effect.create(src.size(), src.type());
     }
-    const bool morphed = settings.kernelSize != 0;
-    CV_Assert(!morphed || keptFor(src, settings, kept));
-    const int end = std::min(src.rows, doneRows + rows);
+    const int end = static_cast<int>(std::min<int64_t>(src.rows, static_cast<int64_t>(doneRows) + rows));
     if (end > doneRows) {
+        const bool morphed = keepMorphology(src, settings, kept, doneRows, end);
         const cv::Range band(doneRows, end);
         cv::Mat toneBand = tone.rowRange(band);
         cv::Mat effectBand = effect.rowRange(band);

@@ -3,6 +3,8 @@
 // or first only the effect's pixels a window shows, the full-resolution images made afterwards.
 #pragma once
 
+#include <vector>
+
 #include <opencv2/core.hpp>
 
 #include "core/sample_grid.h"
@@ -22,12 +24,16 @@ struct EffectSettings {
 // non-decreasing, and the minimum or maximum over a neighbourhood commutes with a non-decreasing
 // map, so tone(erode(src)) equals erode(tone(src)): a pass that only moves the tone maps the kept
 // result through the new table instead of redoing the morphology.
+// Its rows are made as they are needed: those a window shows first, the rest later.
 struct KeptMorphology {
     cv::Mat source;      // the picture it was made from; holding it keeps that buffer's address unique
     cv::Mat result;      // erosion or dilation of source, before any tone
     int operation = -1;  // 0 erosion, 1 dilation; -1 nothing kept
     int kernelSize = -1;
     int shape = -1;      // the library's shape code
+    std::vector<uchar> made;    // per row of result, nonzero once made
+    int unmade = 0;             // rows of result not yet made
+    std::vector<uchar> wanted;  // scratch: the rows a pass asks for
 };
 
 // Rewrites tone and effect from src (8-bit, three channels) under the given settings, reusing and
@@ -36,17 +42,16 @@ void computeEffect(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect,
                    const EffectSettings& settings, KeptMorphology& kept);
 
 // The pixels of the effect a window shows on grid, and nothing else of the full-resolution
-// images: kept is brought up to the settings as computeEffect does, and shown is given exactly
+// images: kept is brought up to the settings on the grid's rows only, and shown is given exactly
 // the pixels on grid of the effect computeEffect would make. The tone and effect images are left
 // for completeEffect.
 void computeShownEffect(const cv::Mat& src, const SampleGrid& grid, cv::Mat& shown,
                         const EffectSettings& settings, KeptMorphology& kept);
 
-// Makes the full-resolution tone and effect images of the settings kept was last brought up to
-// (by computeShownEffect or computeEffect with those settings), a band of at most rows rows at a
-// time: rows [0, doneRows) of both are made already, and doneRows moves on. Returns true once
-// both images are whole.
+// Makes the full-resolution tone and effect images under the settings, a band of at most rows rows
+// at a time (the kept morphology's rows with them): rows [0, doneRows) of both are made already,
+// and doneRows moves on. Returns true once both images are whole.
 bool completeEffect(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect, const EffectSettings& settings,
-                    const KeptMorphology& kept, int& doneRows, int rows);
+                    KeptMorphology& kept, int& doneRows, int rows);
 
 }  // namespace tonemorph

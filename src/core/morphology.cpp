@@ -48,9 +48,9 @@ bool elementRuns(const cv::Mat& element, int k, std::vector<RowRun>& runs) {
 }
 
 void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dilate,
-                    const std::vector<RowRun>& runs) {
+                    const std::vector<RowRun>& runs, const uchar* wanted) {
     TileJob job{&src, &dst, Geometry{k, src.channels(), src.rows, src.cols}, shape, dilate, &runs,
-                false, 0, 0, 0, 0, 0, nullptr};
+                false, 0, 0, 0, 0, 0, nullptr, wanted};
     // The smallest crosses and ellipses are cheapest read pixel by pixel: building levels or
     // column passes for runs of at most five pixels costs more than it saves.
     job.direct = shape != cv::MORPH_RECT && k <= kDirectMaxSize;
@@ -109,8 +109,10 @@ void libraryMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation,
 
 }  // namespace
 
-void applyMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation, int kernelSize,
-                     int kernelShape) {
+namespace {
+
+void morphology(const cv::Mat& src, cv::Mat& dst, int morphOperation, int kernelSize, int kernelShape,
+                const uchar* wanted) {
     CV_Assert(src.depth() == CV_8U && src.dims == 2 && kernelSize >= 0);
     const int shape = morphShapeFor(kernelShape);
     // The element's runs depend only on the settings: rebuilt when they change, not every pass.
@@ -138,7 +140,20 @@ void applyMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation, int k
                               ? src.clone()
                               : src;
     dst.create(input.size(), input.type());
-    fastMorphology(input, dst, kernelSize, shape, morphOperation != 0, runs);
+    fastMorphology(input, dst, kernelSize, shape, morphOperation != 0, runs, wanted);
+}
+
+}  // namespace
+
+void applyMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation, int kernelSize,
+                     int kernelShape) {
+    morphology(src, dst, morphOperation, kernelSize, kernelShape, nullptr);
+}
+
+void applyMorphologyRows(const cv::Mat& src, cv::Mat& dst, int morphOperation, int kernelSize, int kernelShape,
+                         const std::vector<uchar>& wanted) {
+    CV_Assert(static_cast<int>(wanted.size()) == src.rows);
+    morphology(src, dst, morphOperation, kernelSize, kernelShape, wanted.data());
 }
 
 }  // namespace tonemorph

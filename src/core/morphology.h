@@ -2,6 +2,8 @@
 // ellipse centred on each pixel; pixels outside the image take no part in the minimum or maximum.
 #pragma once
 
+#include <vector>
+
 #include <opencv2/core.hpp>
 
 namespace tonemorph {
@@ -15,5 +17,10 @@ cv::Mat structuringElement(int kernelSize, int kernelShape);
 // Erodes (morphOperation 0) or dilates (any other value) src into dst; dst takes src's size and type.
 void applyMorphology(const cv::Mat& src, cv::Mat& dst, int morphOperation, int kernelSize,
                      int kernelShape);
+
+// The same for the rows of dst where wanted (one entry per row) is nonzero; the others are left
+// as they are, or may be written with their own result.
+void applyMorphologyRows(const cv::Mat& src, cv::Mat& dst, int morphOperation, int kernelSize, int kernelShape,
+                         const std::vector<uchar>& wanted);
 
 }  // namespace tonemorph

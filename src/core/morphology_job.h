@@ -55,6 +55,17 @@ struct TileJob {
     int tiles;
     int stripes;
     std::vector<uchar>* buffers;  // two per stripe: levels, columns
+    const uchar* wanted;  // per output row, nonzero where it is to be made; null for every row
+
+    bool wants(int y) const { return wanted == nullptr || wanted[y] != 0; }
+    // Whether any output row of [r0, r1) is to be made.
+    bool wantsAny(int r0, int r1) const {
+        if (wanted == nullptr) return true;
+        for (int y = r0; y < r1; ++y) {
+            if (wanted[y] != 0) return true;
+        }
+        return false;
+    }
 };
 
 }  // namespace tonemorph

@@ -122,7 +122,12 @@ TEST_F(PictureShortcuts, ZoomReachesPixelDetailAndComesBack) {
     // At this zoom every repaint writes each pixel's value, and a key typed while the view is
     // still catching up with the pans can be dropped on a busy machine: a person presses again.
     keysInEffect("key ctrl+z");
-    EXPECT_TRUE(effectShows(whole) || (keysInEffect("key ctrl+z"), effectShows(whole)));
+    bool back = effectShows(whole);
+    for (int again = 0; again < 3 && !back; ++again) {
+        keysInEffect("key ctrl+z");
+        back = effectShows(whole);
+    }
+    EXPECT_TRUE(back);
 }
 
 // Ensure Ctrl+S in a scaled window asks for a file and writes the effect at full resolution, and

@@ -130,8 +130,8 @@ test-asan:
 
 # The program against OpenCV built here from Debian's own source with the other window backends
 # people have: GTK 3 and Qt 6 (tools/build-opencv-variant, each once into /var/cache/tonemorph,
-# some ten minutes; reused afterwards). Each build runs the unit tests and the GUI tests one at a
-# time, Qt 6 all of them but these, GTK 3 also not the last, with the reason:
+# some ten minutes; reused afterwards). Each build runs the unit tests and the GUI tests, two at a
+# time as `make test` does, Qt 6 all of them but these, GTK 3 also not the last, with the reason:
 # - both: the allocation count (it counts OpenCV's own allocations too, which depend on its
 #   parallel framework: these builds use OpenCV's own threads, Debian's uses TBB), and the Wine
 #   tests (the Windows program);
@@ -146,7 +146,7 @@ test-backends:
 	  cmake -S . -B build-$$variant -DOpenCV_DIR=/var/cache/tonemorph/opencv-$$variant/lib/cmake/opencv4 || exit 1; \
 	  cmake --build build-$$variant -j $(JOBS) || exit 1; \
 	  echo "== tests against OpenCV with $$variant"; \
-	  ctest --test-dir build-$$variant -E "$$skip" || exit 1; \
+	  ctest --test-dir build-$$variant -j $(JOBS) -E "$$skip" || exit 1; \
 	done
 
 # Windows, cross-built here: tools/build-windows-deps makes the libraries once (OpenCV and the

@@ -1,5 +1,6 @@
 #include "picture_display.h"
 
+#include <QBoxLayout>
 #include <QEvent>
 #include <QGraphicsView>
 #include <QPointer>
@@ -82,6 +83,13 @@ void followPictureViews(void (*changed)(const WindowName&), FailureSink failed) 
         QGraphicsView* view = window != nullptr ? window->findChild<QGraphicsView*>() : nullptr;
         if (view == nullptr) continue;
         entry.view = view;
+        // Newer versions of the library centre the view in its window, which caps it at the size
+        // of the picture last handed to it: a window enlarged after it was given a sample would
+        // keep showing that sample small in its middle. The view fills its window again.
+        if (auto* box = qobject_cast<QBoxLayout*>(window->layout())) {
+            box->setAlignment(view, Qt::Alignment());
+            box->setStretchFactor(view, 1);
+        }
         view->viewport()->installEventFilter(new ViewWatch(view, entry));
         // Given the whole picture before the windows were arranged, the window may now need a sample.
         tell(entry, "showing the picture at its arranged size");

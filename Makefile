@@ -130,7 +130,7 @@ test-asan:
 
 # The program against OpenCV built here from Debian's own source with the other window backends
 # people have: GTK 3 and Qt 6 (tools/build-opencv-variant, each once into /var/cache/tonemorph,
-# some ten minutes; reused afterwards). Each build runs the GUI tests (the unit tests do not touch
+# some four minutes each; reused afterwards). Each build runs the GUI tests (the unit tests do not touch
 # the windows), two at a time as `make test` does, Qt 6 all of them but these, GTK 3 also not the
 # last, with the reason:
 # - both: the Wine tests (the Windows program);
@@ -149,7 +149,7 @@ test-backends:
 	done
 
 # Windows, cross-built here: tools/build-windows-deps makes the libraries once (OpenCV and the
-# rest from Debian's sources, some ten minutes; reused afterwards), then the program and its unit
+# rest from Debian's sources, some eight minutes; reused afterwards), then the program and its unit
 # tests are built with mingw-w64 (as root the first time).
 windows:
 	tools/build-windows-deps

@@ -92,6 +92,12 @@ TEST(ControlGroup, LeastHeadroomOverTheGroupAndItsAncestors) {
         {"v2, no limit anywhere", true, "/", "/a/b", {{"/a/b", -1, 10, 0}, {"/a", -1, 10, 0}}, std::nullopt},
         {"v1, limit on a parent, mount showing part of the tree", false, "/docker", "/docker/box/inner",
          {{"/box/inner", -1, 100, 0}, {"/box", 1024, 900, 500}}, 1024 - 400},
+        {"v1, the mount's own group, its root written with a slash", false, "/docker/abc/", "/docker/abc",
+         {{"", 1024, 1000, 0}}, 1024 - 1000},
+        // A name that merely begins like the mount's root is another group, which the mount does not show.
+        {"v1, a group beside the mount's root", false, "/docker/abc", "/docker/abcdef/x",
+         {{"/def/x", 512, 500, 0}, {"", 1024, 100, 0}}, std::nullopt},
+        {"v2, the root group", true, "/", "/", {{"", 2048, 1024, 0}}, 2048 - 1024},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -122,6 +128,34 @@ TEST(ControlGroup, LeastHeadroomOverTheGroupAndItsAncestors) {
         } else {
             EXPECT_EQ(headroom, std::nullopt);
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Ensure no content of the two files the reader parses makes it throw: lines cut short, fields
+// missing, paths that are not absolute or lie outside the mount, numbers out of range.
+TEST(ControlGroup, MalformedFilesNeverThrow) {
+    const std::string mountinfo = "30 22 0:27 /docker/abc /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"0::/docker/abcdef/x\n", mountinfo},
+        {"0::docker\n0::\n0::/\n0:\n::\n:\n\n", mountinfo},
+        {"4:memory:/docker/abc/x\n", "30 22 0:27 /docker/abc /sys/fs/cgroup/memory - cgroup cgroup memory\n"},
+        {"4:memory:/x\n", "- cgroup\n30 - cgroup cgroup memory\n30 22 0:27 - - -\n"},
+        {"0::/docker/abc//\n", "30 22 0:27 /docker/abc// /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n"},
+        {"0::/docker/abc\n", "30 22 0:27 / / rw - cgroup2\n"},
+    };
+    for (const auto& [cgroup, mounts] : cases) {
+        SCOPED_TRACE(cgroup + mounts);
+        const FakeSystem system;
+        system.write("/proc/self/cgroup", cgroup);
+        system.write("/proc/self/mountinfo", mounts);
+        system.write("/sys/fs/cgroup/memory.max", "99999999999999999999999\n");
+        system.write("/sys/fs/cgroup/memory.current", "-5\n");
+        system.write("/sys/fs/cgroup/memory.stat", "active_file -9223372036854775807\n");
+        EXPECT_NO_THROW(tonemorph::controlGroupHeadroom(system.root()));
     }
 }
 

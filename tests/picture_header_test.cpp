@@ -151,6 +151,12 @@ TEST(PictureHeader, UnknownOrCutShortDeclaresNothing) {
                                  jpeg.substr(0, 4),
                                  std::string("\xFF\xD8\xFF\xD9", 4),
                                  std::string("II*\0\x08\0\0\0\0\0", 10),
+                                 // A classic TIFF whose width is a LONG8, whose value cannot stand
+                                 // in a 12-byte entry: nothing may be read past the entry for it.
+                                 std::string("II*\0\x08\0\0\0\x02\0", 10) + littleEndianBytes(256, 2) +
+                                     littleEndianBytes(16, 2) + littleEndianBytes(1, 4) + littleEndianBytes(100, 4) +
+                                     littleEndianBytes(257, 2) + littleEndianBytes(3, 2) + littleEndianBytes(1, 4) +
+                                     littleEndianBytes(100, 4),
                                  "P6\n# a header that never ends" + std::string(100000, 'x'),
                                  "P6 -5 7 255\n",
                                  "P6 99999999999999999999 1 255\n",

@@ -15,7 +15,7 @@ std::optional<int64_t> kilobyteField(const std::string& text, const std::string&
         if (line.rfind(field + ":", 0) != 0) continue;
         std::istringstream value(line.substr(field.size() + 1));
         int64_t kilobytes = 0;
-        if (value >> kilobytes) return kilobytes * 1024;
+        if (value >> kilobytes) return std::clamp<int64_t>(kilobytes, 0, INT64_MAX / 1024) * 1024;
     }
     return std::nullopt;
 }
@@ -65,7 +65,8 @@ std::optional<int64_t> cgroupHeadroomOf(const std::string& max, const std::strin
     int64_t limit = 0;
     int64_t used = 0;
     if (!(maxText >> limit) || !(currentText >> used)) return std::nullopt;  // "max": no limit
-    if (limit >= (int64_t{1} << 62)) return std::nullopt;                    // v1's "no limit"
+    if (limit < 0 || limit >= (int64_t{1} << 62)) return std::nullopt;       // v1's "no limit"
+    used = std::max<int64_t>(used, 0);
     // v1 sums a group's children in the total_ fields; v2's fields already do.
     const int64_t v1Cache = statField(stat, "total_active_file") + statField(stat, "total_inactive_file");
     const int64_t cache = v1Cache > 0 ? v1Cache : statField(stat, "active_file") + statField(stat, "inactive_file");

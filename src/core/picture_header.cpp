@@ -107,13 +107,16 @@ std::optional<cv::Size> tiffSize(std::istream& in, bool little, bool big) {
     int64_t width = -1;
     int64_t height = -1;
     // A directory holds a few dozen entries; the two wanted come first, as tags are sorted.
+    const int entryBytes = big ? 20 : 12;
     for (uint64_t i = 0; i < count && i < 4096 && (width < 0 || height < 0); ++i) {
-        uint8_t entry[20];  // tag, type, count, value
-        if (!readBytes(in, entry, big ? 20 : 12)) return std::nullopt;
+        uint8_t entry[20] = {};  // tag, type, count, value
+        if (!readBytes(in, entry, static_cast<size_t>(entryBytes))) return std::nullopt;
         const uint32_t tag = static_cast<uint32_t>(number(entry, 2));
         const uint32_t type = static_cast<uint32_t>(number(entry + 2, 2));
         const uint8_t* field = entry + 4 + offsetBytes;
-        // SHORT, LONG or (BigTIFF) LONG8.
+        // SHORT, LONG or LONG8; a LONG8 does not fit the value field of a classic entry, which
+        // then holds where the value lies: no size is read from it.
+        if (type == 16 && !big) continue;
         const uint64_t value = type == 3 ? number(field, 2) : type == 16 ? number(field, 8) : number(field, 4);
         const int64_t size = value > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(value);
         if (tag == 256) width = size;

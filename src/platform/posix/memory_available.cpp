@@ -60,6 +60,21 @@ std::optional<int64_t> limitHeadroom(int resource, const std::string& usageField
     return static_cast<int64_t>(limit.rlim_cur) - used.value_or(0);
 }
 
+// group's path (absolute in its hierarchy) as seen below a mount of the hierarchy's folder root:
+// "" for root itself, "/a/b" below it; nothing when the group lies outside it. Matched on whole
+// folder names, so a mount of /docker/abc does not show /docker/abcdef.
+std::optional<std::string> pathUnderMount(std::string group, const std::string& root) {
+    if (group.empty() || group.front() != '/') return std::nullopt;
+    while (group.size() > 1 && group.back() == '/') group.pop_back();
+    if (group == "/") group.clear();
+    std::string base = root;
+    while (!base.empty() && base.back() == '/') base.pop_back();
+    if (base.empty()) return group;
+    if (group.compare(0, base.size(), base) != 0) return std::nullopt;
+    if (group.size() > base.size() && group[base.size()] != '/') return std::nullopt;
+    return group.substr(base.size());
+}
+
 void keepLeast(std::optional<int64_t>& least, std::optional<int64_t> bytes) {
     if (bytes) least = least ? std::min(*least, *bytes) : *bytes;
 }
@@ -80,12 +95,11 @@ std::optional<int64_t> controlGroupHeadroom(const std::string& root) {
         if (!unified && std::find(controllers.begin(), controllers.end(), "memory") == controllers.end()) continue;
         const std::optional<Mount> mount = hierarchyMount(mountinfo, unified);
         if (!mount) continue;
-        // The path is relative to the hierarchy's root; the mount may show only part of it.
-        std::string path = line.substr(second + 1);
-        if (mount->root != "/" && path.compare(0, mount->root.size(), mount->root) == 0) {
-            path = path.substr(mount->root.size());
-        }
-        while (!path.empty() && path.back() == '/') path.pop_back();
+        // The path is relative to the hierarchy's root; the mount may show only part of it. A
+        // group outside what the mount shows (or no absolute path at all) cannot be looked at.
+        const std::optional<std::string> shown = pathUnderMount(line.substr(second + 1), mount->root);
+        if (!shown) continue;
+        std::string path = *shown;
         // This group, then each one above it up to the mount's own.
         for (;;) {
             const std::string folder = root + mount->point + path + "/";
@@ -95,8 +109,9 @@ std::optional<int64_t> controlGroupHeadroom(const std::string& root) {
                                      : cgroupHeadroomOf(fileText(folder + "memory.limit_in_bytes"),
                                                         fileText(folder + "memory.usage_in_bytes"),
                                                         fileText(folder + "memory.stat")));
-            if (path.empty()) break;
-            path.erase(path.rfind('/'));
+            const size_t parent = path.rfind('/');
+            if (parent == std::string::npos) break;
+            path.erase(parent);
         }
     }
     return least;

@@ -1,26 +1,24 @@
 // A failure inside a handler (memory exhausted, a library error) cannot be thrown through the
 // toolkit's event loop, which does not carry exceptions: each handler runs its work through
 // runHandler, which keeps the first failure and lets no later handler work, and the key loop then
-// ends the program with it.
+// ends the program with it. Keeping and printing it allocate nothing, so they work when memory
+// has run out.
 #pragma once
 
-#include <exception>
-#include <string>
+#include "toolkit_failure.h"
 
-// Keeps what failed, the first time only.
-void recordHandlerFailure(const std::string& what) noexcept;
+// Keeps "what: detail" in a fixed buffer (cut short if long), the first time only.
+void recordHandlerFailure(const char* what, const char* detail) noexcept;
 
 // What failed in a handler; empty while nothing has.
-const std::string& handlerFailure();
+const char* handlerFailure() noexcept;
+
+// Writes "tonemorph: text" and a line end to standard error, without trailing white space, by
+// the C library's stream alone.
+void printFailure(const char* text) noexcept;
 
 template <typename Work>
 void runHandler(const char* what, Work&& work) noexcept {
-    if (!handlerFailure().empty()) return;
-    try {
-        work();
-    } catch (const std::exception& error) {
-        recordHandlerFailure(std::string(what) + ": " + error.what());
-    } catch (...) {
-        recordHandlerFailure(std::string(what) + ": an unknown error");
-    }
+    if (handlerFailure()[0] != '\0') return;
+    inCallback(recordHandlerFailure, what, work);
 }

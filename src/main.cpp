@@ -203,8 +203,8 @@ int main() {
         // Slider events are handled inside the key wait, so its 1 ms timeout is the loop's pacing.
         for (;;) {
             const int key = cv::waitKey(1);
-            if (!handlerFailure().empty()) {
-                std::cerr << "tonemorph: " << withoutTrailingSpace(handlerFailure()) << std::endl;
+            if (handlerFailure()[0] != '\0') {
+                printFailure(handlerFailure());
                 return 1;
             }
             if (static_cast<char>(key & 0xFF) == 'q') break;
@@ -214,7 +214,7 @@ int main() {
             if (key < 0) runHandler("making the full-resolution effect", [] { completeEffectBand(); });
         }
     } catch (const std::exception& error) {
-        std::cerr << "tonemorph: " << withoutTrailingSpace(error.what()) << std::endl;
+        printFailure(error.what());  // also when memory has run out
         return 1;
     }
     return 0;

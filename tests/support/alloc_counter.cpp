@@ -9,6 +9,7 @@
 namespace {
 
 std::atomic<long> allocations{0};
+std::atomic<bool> failing{false};
 
 // dlsym may itself allocate while the real functions are being looked up: serve those requests
 // from a small static arena that is never freed.
@@ -39,12 +40,15 @@ F real(const char* name) {
 
 long allocationCount() { return allocations.load(); }
 
+void failAllocations(bool fail) { failing.store(fail); }
+
 extern "C" {
 
 void* malloc(std::size_t size) {
     static auto next = real<void* (*)(std::size_t)>("malloc");
     if (resolving || next == nullptr) return bootstrapAlloc(size);
     allocations.fetch_add(1, std::memory_order_relaxed);
+    if (failing.load(std::memory_order_relaxed)) return nullptr;
     return next(size);
 }
 
@@ -56,12 +60,14 @@ void* calloc(std::size_t count, std::size_t size) {
     }
     static auto next = real<void* (*)(std::size_t, std::size_t)>("calloc");
     allocations.fetch_add(1, std::memory_order_relaxed);
+    if (failing.load(std::memory_order_relaxed)) return nullptr;
     return next(count, size);
 }
 
 void* realloc(void* p, std::size_t size) {
     static auto next = real<void* (*)(void*, std::size_t)>("realloc");
     allocations.fetch_add(1, std::memory_order_relaxed);
+    if (failing.load(std::memory_order_relaxed)) return nullptr;
     if (fromBootstrap(p)) {
         void* fresh = malloc(size);
         if (fresh) std::memcpy(fresh, p, size);
@@ -73,18 +79,21 @@ void* realloc(void* p, std::size_t size) {
 int posix_memalign(void** out, std::size_t alignment, std::size_t size) {
     static auto next = real<int (*)(void**, std::size_t, std::size_t)>("posix_memalign");
     allocations.fetch_add(1, std::memory_order_relaxed);
+    if (failing.load(std::memory_order_relaxed)) return 12;  // ENOMEM
     return next(out, alignment, size);
 }
 
 void* aligned_alloc(std::size_t alignment, std::size_t size) {
     static auto next = real<void* (*)(std::size_t, std::size_t)>("aligned_alloc");
     allocations.fetch_add(1, std::memory_order_relaxed);
+    if (failing.load(std::memory_order_relaxed)) return nullptr;
     return next(alignment, size);
 }
 
 void* memalign(std::size_t alignment, std::size_t size) {
     static auto next = real<void* (*)(std::size_t, std::size_t)>("memalign");
     allocations.fetch_add(1, std::memory_order_relaxed);
+    if (failing.load(std::memory_order_relaxed)) return nullptr;
     return next(alignment, size);
 }
 

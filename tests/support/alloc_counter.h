@@ -3,3 +3,7 @@
 #pragma once
 
 long allocationCount();
+
+// While set, every allocation fails (malloc and its relatives return null, so operator new throws
+// std::bad_alloc); the attempts are still counted.
+void failAllocations(bool failing);

@@ -35,6 +35,8 @@ void beginGuardedDecode(std::optional<int64_t> allowedBytes) {
     if (held != nullptr) {
         savedStderr = ::dup(STDERR_FILENO);
         if (savedStderr < 0 || ::dup2(::fileno(held), STDERR_FILENO) < 0) {
+            if (savedStderr >= 0) ::close(savedStderr);
+            savedStderr = -1;
             std::fclose(held);
             held = nullptr;
         }

@@ -24,9 +24,14 @@ void beginGuardedDecode(std::optional<int64_t> /*allowedBytes*/) {
     wchar_t path[MAX_PATH + 1];
     if (GetTempPathW(MAX_PATH + 1, folder) == 0 || GetTempFileNameW(folder, L"tmo", 0, path) == 0) return;
     heldFile = _wopen(path, _O_RDWR | _O_BINARY | _O_TEMPORARY | _O_SHORT_LIVED);
-    if (heldFile < 0) return;
+    if (heldFile < 0) {
+        DeleteFileW(path);  // made by GetTempFileNameW, and not opened to be deleted on closing
+        return;
+    }
     savedStderr = _dup(2);
     if (savedStderr < 0 || _dup2(heldFile, 2) < 0) {
+        if (savedStderr >= 0) _close(savedStderr);
+        savedStderr = -1;
         _close(heldFile);
         heldFile = -1;
     }

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -236,33 +237,42 @@ std::vector<std::pair<std::string, std::string>> bombs() {
     files.emplace_back("JPEG 30000x30000", jpeg);
     files.emplace_back("PNG 20000x20000 (all of it)", blackGreyPng(20000, 20000));
 
-    std::string webp = encode(small, ".webp", {cv::IMWRITE_WEBP_QUALITY, 101});  // lossless
-    const uint32_t sizeBits = 16383 | (16383u << 14);  // width and height less one, 14 bits each
-    put(webp, 21, (static_cast<uint8_t>(webp[24]) & 0xF0u) << 24 | sizeBits, 4, false);
-    files.emplace_back("WebP 16384x16384", webp);
-
-    std::string tiff = encode(small, ".tif");
-    const uint32_t directory = static_cast<uint8_t>(tiff[4]) | static_cast<uint8_t>(tiff[5]) << 8;
-    const uint32_t entries = static_cast<uint8_t>(tiff[directory]) | static_cast<uint8_t>(tiff[directory + 1]) << 8;
-    for (uint32_t i = 0; i < entries; ++i) {
-        const size_t entry = directory + 2 + 12 * i;
-        const int tag = static_cast<uint8_t>(tiff[entry]) | static_cast<uint8_t>(tiff[entry + 1]) << 8;
-        if (tag == 256 || tag == 257) {
-            put(tiff, entry + 2, 4, 2, false);  // LONG
-            put(tiff, entry + 8, 20000, 4, false);
+    // A file the library wrote, with its header patched; a format it cannot write is named on
+    // the test's output and left out.
+    const auto patched = [&files, &encode, &small](const std::string& what, const std::string& extension,
+                                           const std::vector<int>& params, const auto& patch) {
+        std::string bytes = encode(small, extension, params);
+        if (bytes.empty()) {
+            std::cout << "left out, this build of the library cannot write it: " << what << std::endl;
+            return;
         }
-    }
-    files.emplace_back("TIFF 20000x20000", tiff);
-
-    std::string bmp = encode(small, ".bmp");
-    put(bmp, 18, 20000, 4, false);
-    put(bmp, 22, 20000, 4, false);
-    files.emplace_back("BMP 20000x20000", bmp);
-
-    std::string raster = encode(small, ".ras");
-    put(raster, 4, 20000, 4, true);
-    put(raster, 8, 20000, 4, true);
-    files.emplace_back("Sun raster 20000x20000", raster);
+        patch(bytes);
+        files.emplace_back(what, bytes);
+    };
+    patched("WebP 16384x16384", ".webp", {cv::IMWRITE_WEBP_QUALITY, 101}, [&put](std::string& webp) {  // lossless
+        const uint32_t sizeBits = 16383 | (16383u << 14);  // width and height less one, 14 bits each
+        put(webp, 21, (static_cast<uint8_t>(webp[24]) & 0xF0u) << 24 | sizeBits, 4, false);
+    });
+    patched("TIFF 20000x20000", ".tif", {}, [&put](std::string& tiff) {
+        const uint32_t directory = static_cast<uint8_t>(tiff[4]) | static_cast<uint8_t>(tiff[5]) << 8;
+        const uint32_t entries = static_cast<uint8_t>(tiff[directory]) | static_cast<uint8_t>(tiff[directory + 1]) << 8;
+        for (uint32_t i = 0; i < entries; ++i) {
+            const size_t entry = directory + 2 + 12 * i;
+            const int tag = static_cast<uint8_t>(tiff[entry]) | static_cast<uint8_t>(tiff[entry + 1]) << 8;
+            if (tag == 256 || tag == 257) {
+                put(tiff, entry + 2, 4, 2, false);  // LONG
+                put(tiff, entry + 8, 20000, 4, false);
+            }
+        }
+    });
+    patched("BMP 20000x20000", ".bmp", {}, [&put](std::string& bmp) {
+        put(bmp, 18, 20000, 4, false);
+        put(bmp, 22, 20000, 4, false);
+    });
+    patched("Sun raster 20000x20000", ".ras", {}, [&put](std::string& raster) {
+        put(raster, 4, 20000, 4, true);
+        put(raster, 8, 20000, 4, true);
+    });
 
     files.emplace_back("Radiance HDR 20000x20000", replaced(encode(small, ".hdr"), "-Y 64 +X 64", "-Y 20000 +X 20000"));
     files.emplace_back("PPM 20000x20000", replaced(encode(small, ".ppm"), "64 64", "20000 20000"));

@@ -207,6 +207,10 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& display,
         // Keeps the toolkit from warning about a missing runtime folder on our stderr.
         ::setenv("XDG_RUNTIME_DIR", workDir.c_str(), 1);
         ::unsetenv("QT_QPA_PLATFORM");
+        // A session bus that is not there: without any, the toolkit's D-Bus would start one bound
+        // to the test's X display (dbus-launch --autolaunch, where dbus-x11 is installed), which
+        // outlives the program and keeps the display in use.
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + workDir + "/no-session-bus").c_str(), 1);
         for (const std::string& assignment : extraEnv) ::putenv(const_cast<char*>(assignment.c_str()));
         // An installed copy may stand in for the one just built (the package test).
         const char* executable = std::getenv("TONEMORPH_EXECUTABLE");

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QGraphicsView>
+#include <QMetaObject>
 #include <QString>
 #include <QWidget>
 
@@ -16,4 +18,15 @@ inline QWidget* libraryWindow(const WindowName& window) {
         if (widget->parentWidget() == nullptr && widget->objectName() == name) return widget;
     }
     return nullptr;
+}
+
+// After a zoom step of the library's picture view: true when the step brought it back to the
+// whole picture, which it then shows with exactly its first transform (steps out stop at a scale
+// that is only nearly one, and the view would pick other pixels at it). The view keeps no zoom
+// level we can read, but every step sets its hand cursor when zoomed in and unsets it otherwise.
+inline bool backToWholePicture(QGraphicsView* view) {
+    if (view == nullptr || view->testAttribute(Qt::WA_SetCursor)) return false;
+    QMetaObject::invokeMethod(view, "resetZoom");
+    view->viewport()->update();
+    return true;
 }

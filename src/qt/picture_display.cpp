@@ -43,10 +43,20 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Wheel) {
             // The view zooms in on a turn away from the user and never out past the whole
-            // picture, so only a turn that zooms in needs the whole picture, before it zooms.
-            if (!entry_.zoomedIn && static_cast<QWheelEvent*>(event)->angleDelta().y() > 0) {
+            // picture, so a turn that zooms in needs the whole picture, before it zooms; a turn
+            // back that reaches the whole picture, the sample again, once the view has zoomed.
+            const int turn = static_cast<QWheelEvent*>(event)->angleDelta().y();
+            if (!entry_.zoomedIn && turn > 0) {
                 entry_.zoomedIn = true;
                 tell(entry_, "showing the picture for the zoom");
+            } else if (entry_.zoomedIn && turn < 0) {
+                Followed* entry = &entry_;
+                QTimer::singleShot(0, watched, [entry] {
+                    if (entry->zoomedIn && backToWholePicture(entry->view)) {
+                        entry->zoomedIn = false;
+                        tell(*entry, "showing the picture zoomed out");
+                    }
+                });
             }
         } else if (event->type() == QEvent::Resize) {
             // After the toolkit has finished with the new size (it may still adjust it to the

@@ -78,19 +78,20 @@ void addPictureShortcuts(const WindowName& name, const cv::Mat& (*picture)(),
     if (view == nullptr) return;
     // The view's own zoom and pan steps, by the names the toolkit gives them. Some of them leave
     // the repaint to the toolbar's status display, which these windows do not have.
-    enum class Zoom { kKept, kIn, kReset };
+    enum class Zoom { kKept, kIn, kOut, kReset };
     const WindowName* shownIn = &name;
     const auto viewStep = [view, zoomChanged, shownIn](const char* step, Zoom zoom = Zoom::kKept) {
         return [view, step, zoom, zoomChanged, shownIn] {
             if (zoom == Zoom::kIn && zoomChanged != nullptr) zoomChanged(*shownIn, true);
             QMetaObject::invokeMethod(view, step);
-            if (zoom == Zoom::kReset && zoomChanged != nullptr) zoomChanged(*shownIn, false);
+            const bool back = zoom == Zoom::kReset || (zoom == Zoom::kOut && backToWholePicture(view));
+            if (back && zoomChanged != nullptr) zoomChanged(*shownIn, false);
             view->viewport()->update();
         };
     };
     onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Plus), viewStep("ZoomIn", Zoom::kIn));
     onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Equal), viewStep("ZoomIn", Zoom::kIn));
-    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Minus), viewStep("ZoomOut"));
+    onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Minus), viewStep("ZoomOut", Zoom::kOut));
     onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Z), viewStep("resetZoom", Zoom::kReset));
     onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_X), viewStep("imgRegion", Zoom::kIn));
     onKeys(window, failed, QKeySequence(Qt::CTRL | Qt::Key_Left), viewStep("siftWindowOnLeft"));

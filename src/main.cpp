@@ -1,12 +1,18 @@
 // tonemorph: shows 1.jpg beside its contrast/brightness-adjusted, eroded or dilated version, and
 // re-renders the result on every slider move until q is pressed.
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/highgui.hpp>
@@ -14,6 +20,7 @@
 
 #include "app_state.h"
 #include "control_panel.h"
+#include "core/decode_work.h"
 #include "core/memory_budget.h"
 #include "core/picture_header.h"
 #include "effect_render.h"
@@ -91,15 +98,81 @@ bool outOfMemoryText(const std::string& text) {
     return false;
 }
 
-// Decodes 1.jpg into appState.srcImage, no larger than the memory available lets it be; false,
-// with the message given, when it cannot.
-bool decodePicture() {
+// The whole of 1.jpg, read once, so that what is judged before decoding is what is decoded. Empty,
+// with the message given, when it cannot be read (a missing file is the load failure alone) or
+// would not fit in the memory available.
+std::vector<uchar> readPictureFile() {
+    std::ifstream in(kInputFile, std::ios::binary | std::ios::ate);
+    if (!in) {
+        reportLoadFailure({});
+        return {};
+    }
+    const std::streamoff size = in.tellg();
+    const std::optional<int64_t> available = tonemorph::memoryAvailable();
+    if (size >= 0 && available && size > *available) {
+        reportLoadFailure(std::string(kInputFile) + " is a file of " + tonemorph::describeBytes(size) + ", but only " +
+                          tonemorph::describeBytes(*available) + " of memory is available");
+        return {};
+    }
+    std::vector<uchar> bytes(size > 0 ? static_cast<size_t>(size) : 0);
+    in.seekg(0);
+    if (size <= 0 || !in.read(reinterpret_cast<char*>(bytes.data()), size)) {
+        reportLoadFailure(size == 0 ? std::string() : "cannot read " + std::string(kInputFile));
+        return {};
+    }
+    return bytes;
+}
+
+// Tells the user, after a second, what is being decoded when that takes long (a picture of
+// hundreds of megapixels takes tens of seconds), through the decode guard's own way to the
+// terminal. Quiet for a decode that ends sooner.
+class SlowDecodeNotice {
+public:
+    explicit SlowDecodeNotice(std::string text) {
+        try {
+            waiter_ = std::thread([this, text] {
+                std::unique_lock<std::mutex> lock(mutex_);
+                if (!done_.wait_for(lock, std::chrono::seconds(1), [this] { return finished_; })) {
+                    writeBesideGuard(text.c_str());
+                }
+            });
+        } catch (const std::exception&) {
+            // No thread to be had: the decode goes on without the notice.
+        }
+    }
+    ~SlowDecodeNotice() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+        }
+        done_.notify_one();
+        if (waiter_.joinable()) waiter_.join();
+    }
+    SlowDecodeNotice(const SlowDecodeNotice&) = delete;
+    SlowDecodeNotice& operator=(const SlowDecodeNotice&) = delete;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    std::thread waiter_;
+};
+
+// Decodes bytes (the file read whole) into appState.srcImage, no larger than the memory available
+// lets it be; false, with the message given, when it cannot. declared: the size its header gives.
+bool decodePicture(const std::vector<uchar>& bytes, std::optional<cv::Size> declared) {
     const std::optional<int64_t> available = tonemorph::memoryAvailable();
     std::string failure;
     bool outOfMemory = false;
     beginGuardedDecode(available);
     try {
-        appState.srcImage = cv::imread(kInputFile, cv::IMREAD_COLOR);
+        const SlowDecodeNotice notice("tonemorph: decoding " + std::string(kInputFile) + ", " +
+                                      (declared ? "a picture of " + std::to_string(declared->width) + "x" +
+                                                      std::to_string(declared->height) + " pixels in "
+                                                : std::string()) +
+                                      "a file of " + tonemorph::describeBytes(static_cast<int64_t>(bytes.size())) +
+                                      "; this takes a while\n");
+        appState.srcImage = cv::imdecode(bytes, cv::IMREAD_COLOR);
     } catch (const cv::Exception& error) {
         // A decoder that refuses the file by throwing is a load failure like any other.
         outOfMemory = error.code == cv::Error::StsNoMem;
@@ -161,17 +234,27 @@ int main() {
             reportLoadFailure(std::string(kInputFile) + " is " + thing + ", not a picture file");
             return 1;
         }
+        std::vector<uchar> bytes = readPictureFile();
+        if (bytes.empty()) return 1;
         // Judged from the header first, so a small file declaring a huge picture is refused
-        // before anything is decoded.
-        const std::optional<cv::Size> declared = tonemorph::declaredSize(kInputFile);
+        // before anything is decoded, and one that would keep the decoder busy far longer than
+        // its size asks too.
+        const std::optional<cv::Size> declared = tonemorph::declaredSize(bytes.data(), bytes.size());
         if (declared && !fitsInMemory(*declared)) return 1;
+        const std::string excessive = tonemorph::excessiveDecodeWork(bytes.data(), bytes.size());
+        if (!excessive.empty()) {
+            reportLoadFailure(std::string(kInputFile) + " " + excessive);
+            return 1;
+        }
         // Before decoding, which can take long for a large picture.
         const std::string problem = displayProblem();
         if (!problem.empty()) {
             std::cerr << "tonemorph: " << problem << std::endl;
             return 1;
         }
-        if (!decodePicture()) return 1;
+        tonemorph::endJpegAsFromAFile(bytes);
+        if (!decodePicture(bytes, declared)) return 1;
+        std::vector<uchar>().swap(bytes);  // the file's bytes are done with
         // Judged again by what it decoded to (headers that understate), before the work images
         // and windows multiply it; the source itself is already held.
         const cv::Size decoded = appState.srcImage.size();

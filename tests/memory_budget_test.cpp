@@ -51,6 +51,7 @@ TEST(MemoryBudget, NeedsGrowWithPixels) {
     EXPECT_GT(tonemorph::memoryNeeded({30000, 30000}), int64_t{15} << 30);
     EXPECT_EQ(tonemorph::describeBytes(int64_t{12} << 30), "12.0 GiB");
     EXPECT_EQ(tonemorph::describeBytes(int64_t{850} << 20), "850 MiB");
+    EXPECT_EQ(tonemorph::describeBytes(582275), "569 KiB");  // a small file holding a large picture
 }
 
 }  // namespace

@@ -81,8 +81,10 @@ std::string describeBytes(int64_t bytes) {
     char text[32];
     if (bytes >= (int64_t{1} << 30)) {
         std::snprintf(text, sizeof text, "%.1f GiB", static_cast<double>(bytes) / (int64_t{1} << 30));
-    } else {
+    } else if (bytes >= (int64_t{1} << 20)) {
         std::snprintf(text, sizeof text, "%lld MiB", static_cast<long long>(bytes >> 20));
+    } else {
+        std::snprintf(text, sizeof text, "%lld KiB", static_cast<long long>((bytes + 1023) >> 10));
     }
     return text;
 }

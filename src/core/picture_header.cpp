@@ -388,6 +388,42 @@ std::optional<cv::Size> declaredSize(std::istream& in) {
     return std::nullopt;
 }
 
+namespace {
+
+// Reads bytes held in memory in place, seeking included.
+class MemoryBuffer : public std::streambuf {
+public:
+    MemoryBuffer(const uint8_t* data, size_t size) {
+        char* begin = const_cast<char*>(reinterpret_cast<const char*>(data));
+        setg(begin, begin, begin + size);
+    }
+
+protected:
+    pos_type seekoff(off_type offset, std::ios_base::seekdir way, std::ios_base::openmode /*which*/) override {
+        const off_type base = way == std::ios_base::beg ? 0 : way == std::ios_base::cur ? gptr() - eback() : egptr() - eback();
+        return seekTo(base, offset);
+    }
+    pos_type seekpos(pos_type position, std::ios_base::openmode /*which*/) override {
+        return seekTo(0, static_cast<off_type>(position));
+    }
+
+private:
+    pos_type seekTo(off_type base, off_type offset) {
+        const off_type size = egptr() - eback();
+        if (offset > size - base || offset < -base) return pos_type(off_type(-1));
+        setg(eback(), eback() + base + offset, egptr());
+        return pos_type(base + offset);
+    }
+};
+
+}  // namespace
+
+std::optional<cv::Size> declaredSize(const uint8_t* data, size_t size) {
+    MemoryBuffer buffer(data, size);
+    std::istream in(&buffer);
+    return declaredSize(in);
+}
+
 std::optional<cv::Size> declaredSize(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;

@@ -2,6 +2,8 @@
 // can declare a picture of billions of pixels, and the memory budget has to judge it first.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <istream>
 #include <optional>
 #include <string>
@@ -16,5 +18,7 @@ namespace tonemorph {
 // other formats or a header that is cut short or makes no sense. Reads a few kilobytes at most.
 std::optional<cv::Size> declaredSize(std::istream& in);
 std::optional<cv::Size> declaredSize(const std::string& path);
+// The same for a file already read whole.
+std::optional<cv::Size> declaredSize(const uint8_t* data, size_t size);
 
 }  // namespace tonemorph

@@ -14,3 +14,7 @@ void beginGuardedDecode(std::optional<int64_t> allowedBytes);
 
 // Ends it: the cap lifted, standard error restored. Returns what was printed there meanwhile.
 std::string endGuardedDecode();
+
+// Writes text to standard error as it was before the guard began, from any thread, while the
+// guard is on (or, off, to standard error itself).
+void writeBesideGuard(const char* text);

@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,8 +23,10 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "core/memory_budget.h"
 #include "gui/tool_fixture.h"
 #include "reference/literal_pass.h"
+#include "support/crafted_files.h"
 
 namespace {
 
@@ -214,10 +217,7 @@ std::vector<std::pair<std::string, std::string>> bombs() {
     const cv::Mat small(64, 64, CV_8UC3, cv::Scalar(40, 90, 160));
     // Nothing for a format this build of the library lacks.
     const auto encode = [](const cv::Mat& picture, const std::string& extension, const std::vector<int>& params = {}) {
-        std::vector<uchar> bytes;
-        if (!cv::haveImageWriter(extension)) return std::string();
-        EXPECT_TRUE(cv::imencode(extension, picture, bytes, params)) << extension;
-        return std::string(bytes.begin(), bytes.end());
+        return crafted::encoded(picture, extension, params);
     };
     const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
         if (text.empty()) return text;
@@ -351,7 +351,13 @@ TEST_F(BadInput, PictureLargerThanMemoryIsRefusedBeforeDecoding) {
     }
 }
 
-// Ensure a 48-megapixel photo still starts and quits normally under the same limit.
+// What the program says while a decode takes longer than a second.
+std::string slowDecodeNotice(const std::string& size, const std::string& file) {
+    return "tonemorph: decoding 1.jpg, a picture of " + size + " pixels in a file of " + file + "; this takes a while\n";
+}
+
+// Ensure a 48-megapixel photo still starts and quits normally under the same limit, with nothing
+// on stderr but, on a slow machine, the notice of a long decode.
 TEST_F(BadInput, LargePhotoStartsWithinTheSameLimit) {
     cv::Mat photo(6000, 8000, CV_8UC3);
     cv::randu(photo, 0, 256);
@@ -362,7 +368,32 @@ TEST_F(BadInput, LargePhotoStartsWithinTheSameLimit) {
     ASSERT_TRUE(windows_.complete());
     pressKey(windows_.effect, "q");
     EXPECT_EQ(run_->waitExit(30.0), 0);
-    EXPECT_EQ(run_->err(), "");
+    const std::string err = run_->err();
+    EXPECT_TRUE(err.empty() || err.rfind("tonemorph: decoding 1.jpg, a picture of 8000x6000 pixels", 0) == 0) << err;
+}
+
+// Ensure a picture that takes seconds to decode (300 megapixels) says so while it decodes, naming
+// its size and its file's, once, and nothing else meanwhile.
+TEST_F(BadInput, SlowDecodeIsAnnounced) {
+    writeBytes(blackGreyPng(20000, 15000));
+    const std::string notice = slowDecodeNotice(
+        "20000x15000", tonemorph::describeBytes(static_cast<int64_t>(std::filesystem::file_size(picturePath()))));
+    gui::ProgramRun run(dir_.path(), display_.name());
+    EXPECT_TRUE(gui::waitUntil(20.0, [&] { return run.err() == notice; })) << run.err();
+    run.signal(SIGTERM);  // the rest of a start at this size is not what is tested
+    run.waitExit(20.0);
+    EXPECT_EQ(run.err(), notice);
+}
+
+// Ensure a JPEG whose scans would make the decoder go over its pixels thousands of times (156 KB
+// keeping it busy for seconds) is refused before decoding, saying why, with no decoder warning.
+TEST_F(BadInput, JpegOfEndlessScansIsRefusedBeforeDecoding) {
+    writeBytes(crafted::progressiveJpeg({4000, 4000}, 2000));
+    expectLoadFailure();
+    gui::ProgramRun run(dir_.path(), display_.name());
+    EXPECT_EQ(run.waitExit(20.0), 1);
+    EXPECT_EQ(run.err(), "tonemorph: 1.jpg is a JPEG of 2010 scans, as much work to decode as 1339 pictures of its "
+                         "size; no camera or encoder goes past 16, so it is not decoded\n");
 }
 
 // Ensure a JPEG cut off in the middle of its image data starts normally with what the decoder

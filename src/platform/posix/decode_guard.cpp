@@ -5,7 +5,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -66,4 +68,15 @@ std::string endGuardedDecode() {
     std::fclose(held);
     held = nullptr;
     return printed;
+}
+
+void writeBesideGuard(const char* text) {
+    const int terminal = savedStderr >= 0 ? savedStderr : STDERR_FILENO;
+    for (size_t left = std::strlen(text); left > 0;) {
+        const ssize_t written = ::write(terminal, text, left);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        text += written;
+        left -= static_cast<size_t>(written);
+    }
 }

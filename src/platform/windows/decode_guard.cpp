@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 namespace {
@@ -51,4 +52,14 @@ std::string endGuardedDecode() {
     _close(heldFile);  // deletes it
     heldFile = -1;
     return printed;
+}
+
+void writeBesideGuard(const char* text) {
+    const int terminal = savedStderr >= 0 ? savedStderr : 2;
+    for (size_t left = std::strlen(text); left > 0;) {
+        const int written = _write(terminal, text, static_cast<unsigned>(left));
+        if (written <= 0) return;
+        text += written;
+        left -= static_cast<size_t>(written);
+    }
 }

@@ -1,0 +1,38 @@
+// What decoding a picture file costs beyond its size in pixels, judged from its bytes before any
+// decoder sees them: a small file can make a decoder go over every pixel thousands of times.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tonemorph {
+
+// More passes over a JPEG's blocks than this are refused: a baseline JPEG takes one, libjpeg's own
+// progressive script 5.3 in colour and 6 in grey; no camera or encoder comes near it.
+constexpr int64_t kMostJpegPasses = 16;
+
+struct DecodeWork {
+    int64_t scans = 0;   // a JPEG's scans up to its end, each a pass over some of its components
+    int64_t passes = 0;  // the scans' blocks counted in whole pictures' worth, rounded up
+};
+
+// The scans of the JPEG in data (starting with its SOI marker) and what they add up to; zero
+// for anything else, and for a JPEG whose frame header is missing or makes no sense. Reads each
+// byte once.
+DecodeWork jpegDecodeWork(const uint8_t* data, size_t size);
+
+// Empty when data's decoding costs what a picture of its size costs; otherwise why not, in words
+// that follow the file's name.
+std::string excessiveDecodeWork(const uint8_t* data, size_t size);
+
+// Makes a JPEG read from memory end as one read from a file does when it is cut short. The
+// library's file reader hands the decoder end-of-image markers for as long as it asks past the
+// end, so the rest of the picture comes out grey; its memory reader stops the decoder instead,
+// which leaves the rest of the picture unwritten. Markers enough to finish the longest segment
+// are added after a JPEG's bytes; a complete file ends before the decoder reaches them. Other
+// formats are left as they are.
+void endJpegAsFromAFile(std::vector<uint8_t>& bytes);
+
+}  // namespace tonemorph

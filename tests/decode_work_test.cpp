@@ -1,0 +1,128 @@
+// What a picture file costs to decode beyond its size: a JPEG's scans.
+#include "core/decode_work.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "support/crafted_files.h"
+
+namespace {
+
+tonemorph::DecodeWork workOf(const std::string& bytes) {
+    return tonemorph::jpegDecodeWork(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+std::string judged(const std::string& bytes) {
+    return tonemorph::excessiveDecodeWork(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+// Ensure what encoders write counts its scans exactly and passes: baseline (one interleaved scan),
+// progressive (libjpeg's script: 10 scans in colour, 6 in grey), at a size that
+// is no whole number of blocks, on a picture of noise (whose scans are full of 0xFF bytes the
+// encoder stuffs) and with restart markers.
+TEST(DecodeWork, EncodersJpegsCountedExactlyAndAccepted) {
+    struct Case {
+        const char* what;
+        int type;
+        std::vector<int> params;
+        int64_t scans;
+        int64_t mostPasses;
+    };
+    const Case cases[] = {
+        {"baseline colour", CV_8UC3, {}, 1, 1},
+        {"baseline grey", CV_8UC1, {}, 1, 1},
+        {"progressive colour 4:2:0", CV_8UC3, {cv::IMWRITE_JPEG_PROGRESSIVE, 1}, 10, 6},
+        {"progressive grey", CV_8UC1, {cv::IMWRITE_JPEG_PROGRESSIVE, 1}, 6, 6},
+        {"baseline with restarts", CV_8UC3, {cv::IMWRITE_JPEG_RST_INTERVAL, 1}, 1, 1},
+        {"progressive with restarts", CV_8UC3, {cv::IMWRITE_JPEG_PROGRESSIVE, 1, cv::IMWRITE_JPEG_RST_INTERVAL, 1}, 10, 6},
+    };
+    cv::Mat noise(301, 403, CV_8UC3);
+    cv::randu(noise, 0, 256);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        cv::Mat picture;
+        if (c.type == CV_8UC1) {
+            cv::extractChannel(noise, picture, 1);
+        } else {
+            picture = noise;
+        }
+        const std::string jpeg = crafted::encoded(picture, ".jpg", c.params);
+        const tonemorph::DecodeWork work = workOf(jpeg);
+        EXPECT_EQ(work.scans, c.scans);
+        EXPECT_GE(work.passes, 1);
+        EXPECT_LE(work.passes, c.mostPasses);
+        EXPECT_EQ(judged(jpeg), "");
+    }
+}
+
+// Ensure a progressive JPEG whose last scan is repeated counts every repeat, and is refused once
+// the repeats make more passes than any encoder's file, saying how many scans it has.
+TEST(DecodeWork, RepeatedScansCountedAndRefusedPastTheLimit) {
+    const std::string plain = crafted::progressiveJpeg({403, 301}, 0);
+    const int64_t plainScans = workOf(plain).scans;
+    for (const int repeats : {1, 10, 30, 2000}) {
+        SCOPED_TRACE(repeats);
+        const std::string jpeg = crafted::progressiveJpeg({403, 301}, repeats);
+        const tonemorph::DecodeWork work = workOf(jpeg);
+        EXPECT_EQ(work.scans, plainScans + repeats);
+        const std::string verdict = judged(jpeg);
+        if (work.passes <= tonemorph::kMostJpegPasses) {
+            EXPECT_EQ(verdict, "");
+        } else {
+            EXPECT_EQ(verdict.rfind("is a JPEG of " + std::to_string(plainScans + repeats) + " scans", 0), 0u) << verdict;
+        }
+    }
+    EXPECT_NE(judged(crafted::progressiveJpeg({403, 301}, 30)), "") << "30 more passes over the luma accepted";
+}
+
+// Ensure what is no JPEG, or a JPEG cut short or without a frame, counts nothing and passes: the
+// decoder then refuses it itself.
+TEST(DecodeWork, NoFrameOrNoJpegCountsNothing) {
+    const std::string jpeg = crafted::progressiveJpeg({64, 64}, 0);
+    const size_t frame = jpeg.find("\xFF\xC2");
+    const std::string cases[] = {"", "\xFF\xD8", "not a picture", jpeg.substr(0, frame),
+                                 jpeg.substr(0, frame) + jpeg.substr(jpeg.find("\xFF\xDA"))};
+    for (const std::string& bytes : cases) {
+        EXPECT_EQ(workOf(bytes).passes, 0);
+        EXPECT_EQ(judged(bytes), "");
+    }
+}
+
+// Ensure a JPEG cut short, once ended as from a file, decodes from memory to exactly what the
+// library's file reader makes of the same bytes (the rest of the picture grey, not unwritten):
+// baseline and progressive, cut inside a scan and inside the segments between scans; and that a
+// complete file decodes as before.
+TEST(DecodeWork, JpegCutShortDecodesFromMemoryAsFromAFile) {
+    cv::Mat noise(301, 403, CV_8UC3);
+    cv::randu(noise, 0, 256);
+    const std::string path = (std::filesystem::temp_directory_path() / "decode_work_cut.jpg").string();
+    for (const bool progressive : {false, true}) {
+        const std::string jpeg = crafted::encoded(noise, ".jpg", {cv::IMWRITE_JPEG_PROGRESSIVE, progressive ? 1 : 0});
+        const size_t secondScan = jpeg.find("\xFF\xDA", jpeg.find("\xFF\xDA") + 2);
+        std::vector<size_t> cuts = {jpeg.size() / 2, jpeg.size() / 5, jpeg.size()};
+        if (secondScan != std::string::npos) cuts.push_back(jpeg.rfind("\xFF\xC4", secondScan) + 5);  // in a table
+        for (const size_t cut : cuts) {
+            SCOPED_TRACE(::testing::Message() << (progressive ? "progressive" : "baseline") << ", " << cut << " of "
+                                              << jpeg.size() << " bytes");
+            std::ofstream(path, std::ios::binary) << jpeg.substr(0, cut);
+            const cv::Mat fromFile = cv::imread(path, cv::IMREAD_COLOR);
+            std::vector<uint8_t> bytes(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(cut));
+            tonemorph::endJpegAsFromAFile(bytes);
+            const cv::Mat fromMemory = cv::imdecode(bytes, cv::IMREAD_COLOR);
+            ASSERT_EQ(fromMemory.size(), fromFile.size());
+            if (!fromFile.empty()) {
+                EXPECT_EQ(cv::norm(fromMemory, fromFile, cv::NORM_INF), 0);
+            }
+        }
+    }
+    std::remove(path.c_str());
+}
+
+}  // namespace

@@ -125,4 +125,33 @@ TEST(DecodeWork, JpegCutShortDecodesFromMemoryAsFromAFile) {
     std::remove(path.c_str());
 }
 
+tonemorph::PngWork pngWorkOf(const std::string& bytes) {
+    return tonemorph::pngDecodeWork(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+// Ensure a PNG's image data is judged by what it unpacks to where its packed size could hold far
+// more than the picture: what encoders write passes (photo-like noise, plain colour, grey,
+// interlaced data counted pass by pass), image data going on past the picture is refused once it
+// goes well past it; and compressed text chunks are counted, refused past the limit.
+TEST(DecodeWork, PngImageDataAndCompressedTextsJudged) {
+    cv::Mat noise(301, 403, CV_8UC3);
+    cv::randu(noise, 0, 256);
+    const std::string plain[] = {crafted::encoded(noise, ".png"), crafted::encoded(cv::Mat(3000, 4000, CV_8UC3, cv::Scalar(9, 99, 199)), ".png"),
+                                 crafted::blackGreyPng(20000, 15000)};
+    for (const std::string& png : plain) {
+        EXPECT_FALSE(pngWorkOf(png).beyondCap);
+        EXPECT_EQ(judged(png), "");
+    }
+    EXPECT_EQ(pngWorkOf(crafted::encoded(noise, ".png")).unpackedBytes, 301 * (1 + 403 * 3)) << "noise is unpacked, and counted whole";
+    // 65x33 in Adam7 passes of (9x5), (8x5), (17x4), (16x9), (33x8), (32x17), (65x16) pixels of one byte.
+    std::string interlaced = crafted::blackGreyPng(65, 33);
+    interlaced[8 + 8 + 12] = 1;
+    EXPECT_EQ(pngWorkOf(interlaced).imageBytes, 5 * 10 + 5 * 9 + 4 * 18 + 9 * 17 + 8 * 34 + 17 * 33 + 16 * 66);
+    EXPECT_FALSE(pngWorkOf(crafted::blackGreyPng(64, 64, 32 << 20)).beyondCap) << "a little past the picture";
+    EXPECT_TRUE(pngWorkOf(crafted::blackGreyPng(64, 64, 100 << 20)).beyondCap);
+    EXPECT_EQ(pngWorkOf(crafted::blackGreyPng(64, 64, 0, 3)).compressedTexts, 3);
+    EXPECT_EQ(judged(crafted::blackGreyPng(64, 64, 0, static_cast<int>(tonemorph::kMostPngCompressedTexts))), "");
+    EXPECT_NE(judged(crafted::blackGreyPng(64, 64, 0, static_cast<int>(tonemorph::kMostPngCompressedTexts) + 1)), "");
+}
+
 }  // namespace

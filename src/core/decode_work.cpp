@@ -1,7 +1,12 @@
 #include "core/decode_work.h"
 
+#include "core/memory_budget.h"
+
 #include <algorithm>
 #include <cstring>
+#include <vector>
+
+#include <zlib.h>
 
 namespace tonemorph {
 
@@ -97,12 +102,112 @@ DecodeWork jpegDecodeWork(const uint8_t* data, size_t size) {
     return work;
 }
 
+namespace {
+
+uint32_t bigEndian32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+
+// What a PNG's image data unpacks to: each row's filter byte and its samples, for every pass of
+// an interlaced picture.
+int64_t pngImageBytes(int64_t width, int64_t height, int bitDepth, int colourType, bool interlaced) {
+    const int channels = colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1;
+    const auto rowsOf = [&](int64_t columns, int64_t rows) {
+        return columns == 0 || rows == 0 ? 0 : rows * (1 + (columns * channels * bitDepth + 7) / 8);
+    };
+    if (!interlaced) return rowsOf(width, height);
+    // Adam7: each pass's first column and row, and its steps.
+    const int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    int64_t bytes = 0;
+    for (const auto& pass : passes) {
+        bytes += rowsOf((width - pass[0] + pass[2] - 1) / pass[2], (height - pass[1] + pass[3] - 1) / pass[3]);
+    }
+    return bytes;
+}
+
+// Unpacks the zlib stream spread over the given parts of data, counting what it gives and
+// keeping none of it; stops past cap. The count, and whether it went past cap.
+std::pair<int64_t, bool> unpackedSize(const uint8_t* data, const std::vector<std::pair<size_t, size_t>>& parts,
+                                      int64_t cap) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) return {0, false};
+    std::vector<uint8_t> scratch(1 << 16);
+    int64_t total = 0;
+    bool ended = false;
+    for (const auto& [offset, length] : parts) {
+        stream.next_in = const_cast<Bytef*>(data + offset);
+        stream.avail_in = static_cast<uInt>(length);
+        while (stream.avail_in > 0 && !ended && total <= cap) {
+            stream.next_out = scratch.data();
+            stream.avail_out = static_cast<uInt>(scratch.size());
+            const int result = inflate(&stream, Z_NO_FLUSH);
+            total += static_cast<int64_t>(scratch.size() - stream.avail_out);
+            if (result == Z_STREAM_END) ended = true;
+            if (result != Z_OK && result != Z_STREAM_END) break;  // damaged: the decoder says so itself
+        }
+        if (ended || total > cap) break;
+    }
+    inflateEnd(&stream);
+    return {total, total > cap};
+}
+
+}  // namespace
+
+PngWork pngDecodeWork(const uint8_t* data, size_t size) {
+    PngWork work;
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (size < 8 || std::memcmp(data, kSignature, 8) != 0) return work;
+    std::vector<std::pair<size_t, size_t>> imageData;
+    int64_t packed = 0;
+    for (size_t at = 8; at + 8 <= size;) {
+        const size_t length = bigEndian32(data + at);
+        const std::string type(reinterpret_cast<const char*>(data + at + 4), 4);
+        const size_t body = at + 8;
+        if (length > size - body) break;  // cut short: the decoder stops there too
+        if (type == "IHDR" && length >= 13) {
+            work.imageBytes = pngImageBytes(bigEndian32(data + body), bigEndian32(data + body + 4), data[body + 8],
+                                            data[body + 9], data[body + 12] != 0);
+        } else if (type == "IDAT") {
+            imageData.emplace_back(body, length);
+            packed += static_cast<int64_t>(length);
+        } else if (type == "zTXt") {
+            ++work.compressedTexts;
+        } else if (type == "iTXt") {
+            // Keyword, then its compression flag.
+            const uint8_t* keywordEnd = static_cast<const uint8_t*>(std::memchr(data + body, 0, length));
+            if (keywordEnd != nullptr && keywordEnd + 1 < data + body + length && keywordEnd[1] != 0) ++work.compressedTexts;
+        } else if (type == "IEND") {
+            break;
+        }
+        at = body + length + 4;  // past the CRC
+    }
+    // Deflate packs at most 1032 bytes into one: only a packed size that could hold far more than
+    // the picture needs is worth unpacking to see.
+    const int64_t cap = 2 * work.imageBytes + (int64_t{64} << 20);
+    if (packed > cap / 1032) {
+        const auto [unpacked, beyond] = unpackedSize(data, imageData, cap);
+        work.unpackedBytes = unpacked;
+        work.beyondCap = beyond;
+    }
+    return work;
+}
+
 std::string excessiveDecodeWork(const uint8_t* data, size_t size) {
     const DecodeWork jpeg = jpegDecodeWork(data, size);
-    if (jpeg.passes <= kMostJpegPasses) return {};
-    return "is a JPEG of " + std::to_string(jpeg.scans) + " scans, as much work to decode as " +
-           std::to_string(jpeg.passes) + " pictures of its size; no camera or encoder goes past " +
-           std::to_string(kMostJpegPasses) + ", so it is not decoded";
+    if (jpeg.passes > kMostJpegPasses) {
+        return "is a JPEG of " + std::to_string(jpeg.scans) + " scans, as much work to decode as " +
+               std::to_string(jpeg.passes) + " pictures of its size; no camera or encoder goes past " +
+               std::to_string(kMostJpegPasses) + ", so it is not decoded";
+    }
+    const PngWork png = pngDecodeWork(data, size);
+    if (png.compressedTexts > kMostPngCompressedTexts) {
+        return "is a PNG of " + std::to_string(png.compressedTexts) +
+               " compressed text chunks, which the decoder unpacks one by one; no picture carries more than " +
+               std::to_string(kMostPngCompressedTexts) + ", so it is not decoded";
+    }
+    if (png.beyondCap) {
+        return "is a PNG whose image data unpacks to over " + describeBytes(png.unpackedBytes) + " where its pixels need " +
+               describeBytes(png.imageBytes) + "; the decoder would unpack all of it, so it is not decoded";
+    }
+    return {};
 }
 
 void endJpegAsFromAFile(std::vector<uint8_t>& bytes) {

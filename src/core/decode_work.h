@@ -23,6 +23,22 @@ struct DecodeWork {
 // byte once.
 DecodeWork jpegDecodeWork(const uint8_t* data, size_t size);
 
+// Compressed text chunks (zTXt, compressed iTXt) in a PNG beyond this many are refused: the
+// decoder unpacks each, up to 8 MB apiece, and no picture carries more than a few.
+constexpr int64_t kMostPngCompressedTexts = 16;
+
+struct PngWork {
+    int64_t compressedTexts = 0;  // zTXt and compressed iTXt chunks
+    int64_t imageBytes = 0;       // what the image data unpacks to for the declared picture
+    int64_t unpackedBytes = 0;    // what it unpacks to in fact, counted up to a cap
+    bool beyondCap = false;       // the image data unpacks to more than the cap
+};
+
+// The chunks of the PNG in data and what its image data unpacks to, counted only where the
+// packed size could hold far more than the picture needs (the decoder unpacks all of it, even
+// past the picture's end): a file of 1 MB can unpack to 1 GB. Zero for anything else.
+PngWork pngDecodeWork(const uint8_t* data, size_t size);
+
 // Empty when data's decoding costs what a picture of its size costs; otherwise why not, in words
 // that follow the file's name.
 std::string excessiveDecodeWork(const uint8_t* data, size_t size);

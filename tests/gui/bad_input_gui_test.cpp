@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <csignal>
@@ -173,41 +172,7 @@ private:
 
 constexpr rlim_t kDataLimit = rlim_t{2} << 30;
 
-// A valid grey PNG of the given size, every pixel black: a few hundred kilobytes that decode to
-// width x height bytes (times three as colour).
-std::string blackGreyPng(uint32_t width, uint32_t height) {
-    const auto bigEndian = [](uint32_t value) {
-        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16),
-                           static_cast<char>(value >> 8), static_cast<char>(value)};
-    };
-    const auto chunk = [&](const std::string& type, const std::string& data) {
-        const std::string body = type + data;
-        return bigEndian(static_cast<uint32_t>(data.size())) + body +
-               bigEndian(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
-                                                      static_cast<uInt>(body.size()))));
-    };
-    // Bit depth 8, colour type 0 (grey), no interlacing.
-    const std::string header = bigEndian(width) + bigEndian(height) + std::string("\x08\0\0\0\0", 5);
-    z_stream z{};
-    deflateInit(&z, Z_BEST_COMPRESSION);
-    std::vector<Bytef> row(width + 1, 0);  // filter type 0, then the pixels
-    std::string compressed;
-    std::vector<Bytef> out(1 << 16);
-    for (uint32_t y = 0; y <= height; ++y) {
-        z.next_in = row.data();
-        z.avail_in = y < height ? static_cast<uInt>(row.size()) : 0;
-        const int flush = y < height ? Z_NO_FLUSH : Z_FINISH;
-        do {
-            z.next_out = out.data();
-            z.avail_out = static_cast<uInt>(out.size());
-            deflate(&z, flush);
-            compressed.append(reinterpret_cast<char*>(out.data()), out.size() - z.avail_out);
-        } while (z.avail_out == 0);
-    }
-    deflateEnd(&z);
-    return std::string("\x89PNG\r\n\x1A\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed) +
-           chunk("IEND", "");
-}
+using crafted::blackGreyPng;
 
 // Small files of every format the library decodes, each declaring a picture far beyond what a
 // 2 GiB data limit can hold: a real file of the format, encoded by the library where it can
@@ -385,15 +350,31 @@ TEST_F(BadInput, SlowDecodeIsAnnounced) {
     EXPECT_EQ(run.err(), notice);
 }
 
-// Ensure a JPEG whose scans would make the decoder go over its pixels thousands of times (156 KB
-// keeping it busy for seconds) is refused before decoding, saying why, with no decoder warning.
-TEST_F(BadInput, JpegOfEndlessScansIsRefusedBeforeDecoding) {
-    writeBytes(crafted::progressiveJpeg({4000, 4000}, 2000));
-    expectLoadFailure();
-    gui::ProgramRun run(dir_.path(), display_.name());
-    EXPECT_EQ(run.waitExit(20.0), 1);
-    EXPECT_EQ(run.err(), "tonemorph: 1.jpg is a JPEG of 2010 scans, as much work to decode as 1339 pictures of its "
-                         "size; no camera or encoder goes past 16, so it is not decoded\n");
+// Ensure files made to keep a decoder busy far longer than their pictures' size asks (each under a
+// megabyte and seconds of decoding) are refused before decoding, saying why, with no decoder
+// warning: a JPEG whose scans go over its pixels thousands of times, a PNG whose image data goes
+// on for a gigabyte past a small picture, and one of a thousand compressed comments.
+TEST_F(BadInput, FilesMadeToKeepTheDecoderBusyAreRefusedBeforeDecoding) {
+    const std::pair<std::string, std::string> cases[] = {
+        {crafted::progressiveJpeg({4000, 4000}, 2000),
+         "1.jpg is a JPEG of 2010 scans, as much work to decode as 1339 pictures of its size; no camera or encoder "
+         "goes past 16, so it is not decoded"},
+        {crafted::blackGreyPng(64, 64, uint64_t{1} << 30),
+         "1.jpg is a PNG whose image data unpacks to over 64 MiB where its pixels need 5 KiB; the decoder would "
+         "unpack all of it, so it is not decoded"},
+        {crafted::blackGreyPng(64, 64, 0, 100),
+         "1.jpg is a PNG of 100 compressed text chunks, which the decoder unpacks one by one; no picture carries "
+         "more than 16, so it is not decoded"},
+    };
+    for (const auto& [bytes, reason] : cases) {
+        SCOPED_TRACE(reason.substr(0, 30));
+        EXPECT_LT(bytes.size(), 1u << 20);
+        writeBytes(bytes);
+        expectLoadFailure();
+        gui::ProgramRun run(dir_.path(), display_.name());
+        EXPECT_EQ(run.waitExit(20.0), 1);
+        EXPECT_EQ(run.err(), "tonemorph: " + reason + "\n");
+    }
 }
 
 // Ensure a JPEG cut off in the middle of its image data starts normally with what the decoder

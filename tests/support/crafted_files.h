@@ -2,6 +2,10 @@
 // hurt a decoder would be. Shared by the unit and GUI tests.
 #pragma once
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,6 +35,60 @@ inline std::string progressiveJpeg(cv::Size size, int repeats) {
     repeated.reserve(scan.size() * static_cast<size_t>(repeats));
     for (int i = 0; i < repeats; ++i) repeated += scan;
     return jpeg.insert(end, repeated);
+}
+
+inline std::string bigEndian32(uint32_t value) {
+    return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8),
+                       static_cast<char>(value)};
+}
+
+// A PNG chunk: length, type, data, CRC.
+inline std::string pngChunk(const std::string& type, const std::string& data) {
+    const std::string body = type + data;
+    return bigEndian32(static_cast<uint32_t>(data.size())) + body +
+           bigEndian32(static_cast<uint32_t>(
+               crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
+}
+
+// count zero bytes packed by zlib, as a PNG's image data or compressed text holds them.
+inline std::string packedZeros(uint64_t count) {
+    z_stream z{};
+    deflateInit(&z, Z_BEST_COMPRESSION);
+    const std::vector<Bytef> zeros(1 << 16, 0);
+    std::string packed;
+    std::vector<Bytef> out(1 << 16);
+    for (uint64_t left = count;;) {
+        const uInt now = static_cast<uInt>(std::min<uint64_t>(left, zeros.size()));
+        z.next_in = const_cast<Bytef*>(zeros.data());
+        z.avail_in = now;
+        left -= now;
+        const int flush = left > 0 ? Z_NO_FLUSH : Z_FINISH;
+        do {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            deflate(&z, flush);
+            packed.append(reinterpret_cast<char*>(out.data()), out.size() - z.avail_out);
+        } while (z.avail_out == 0);
+        if (left == 0) break;
+    }
+    deflateEnd(&z);
+    return packed;
+}
+
+// A valid grey PNG of the given size, every pixel black: a few hundred kilobytes that decode to
+// width x height bytes (times three as colour). Made to hurt a decoder: its image data may go on
+// for extraBytes past the picture (the decoder unpacks them all, warning), and it may carry
+// compressed text chunks of a few kilobytes that unpack to almost 8 MB each.
+inline std::string blackGreyPng(uint32_t width, uint32_t height, uint64_t extraBytes = 0, int compressedTexts = 0) {
+    // Bit depth 8, colour type 0 (grey), no interlacing.
+    const std::string header = bigEndian32(width) + bigEndian32(height) + std::string("\x08\0\0\0\0", 5);
+    std::string texts;
+    if (compressedTexts > 0) {
+        const std::string text = pngChunk("zTXt", std::string("Comment\0\0", 9) + packedZeros(7900000));
+        for (int i = 0; i < compressedTexts; ++i) texts += text;
+    }
+    return std::string("\x89PNG\r\n\x1A\n", 8) + pngChunk("IHDR", header) + texts +
+           pngChunk("IDAT", packedZeros(uint64_t{height} * (width + 1) + extraBytes)) + pngChunk("IEND", "");
 }
 
 }  // namespace crafted

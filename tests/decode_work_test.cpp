@@ -125,6 +125,9 @@ TEST(DecodeWork, JpegCutShortDecodesFromMemoryAsFromAFile) {
     std::remove(path.c_str());
 }
 
+// A few bytes of Deflate data standing for a piece of a TIFF (its judge does not unpack it).
+std::string packedTile(int width, int height) { return crafted::packedZeros(uint64_t(width) * height * 3); }
+
 tonemorph::PngWork pngWorkOf(const std::string& bytes) {
     return tonemorph::pngDecodeWork(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
@@ -152,6 +155,36 @@ TEST(DecodeWork, PngImageDataAndCompressedTextsJudged) {
     EXPECT_EQ(pngWorkOf(crafted::blackGreyPng(64, 64, 0, 3)).compressedTexts, 3);
     EXPECT_EQ(judged(crafted::blackGreyPng(64, 64, 0, static_cast<int>(tonemorph::kMostPngCompressedTexts))), "");
     EXPECT_NE(judged(crafted::blackGreyPng(64, 64, 0, static_cast<int>(tonemorph::kMostPngCompressedTexts) + 1)), "");
+}
+
+// Ensure a TIFF is judged by the pixels of its pieces rounded up to whole ones: strips and tiles
+// as encoders cut them pass (the library's own, tiles of 256 over a small picture, one strip of
+// all rows), and one tile or strip far larger than the picture is refused, naming its size.
+TEST(DecodeWork, TiffJudgedByItsPiecesRoundedUp) {
+    const std::string tile = packedTile(16, 16);
+    struct Case {
+        const char* what;
+        std::string file;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"the library's own", crafted::encoded(cv::Mat(301, 403, CV_8UC3, cv::Scalar(1, 2, 3)), ".tif"), false},
+        {"tiles of 256 over 300x200", crafted::tiff(300, 200, {256, 256}, true, std::vector<std::string>(2, tile)), false},
+        {"one strip of all rows", crafted::tiff(4000, 3000, {4000, 3000}, false, {tile}), false},
+        {"a tile of 4096 over 64x64", crafted::tiff(64, 64, {4096, 4096}, true, {tile}), false},
+        {"a tile of 16384 over 64x64", crafted::tiff(64, 64, {16384, 16384}, true, {tile}), true},
+        {"a strip of 1000000 rows of 64", crafted::tiff(64, 64, {64, 1000000}, false, {tile}), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string verdict = judged(c.file);
+        EXPECT_EQ(!verdict.empty(), c.refused) << verdict;
+    }
+    EXPECT_EQ(judged(crafted::tiff(64, 64, {16384, 16384}, true, {tile})),
+              "is a TIFF cut into pieces of 16384x16384, through which the decoder would work 268435456 pixels for "
+              "its 64x64; it is not decoded");
+    EXPECT_EQ(tonemorph::piecePixels({300, 200}, {256, 256}), 512 * 256);
+    EXPECT_EQ(tonemorph::piecePixels({INT32_MAX, INT32_MAX}, {INT32_MAX - 1, INT32_MAX - 1}), INT64_MAX);
 }
 
 }  // namespace

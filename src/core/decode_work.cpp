@@ -1,6 +1,7 @@
 #include "core/decode_work.h"
 
 #include "core/memory_budget.h"
+#include "core/picture_header.h"
 
 #include <algorithm>
 #include <cstring>
@@ -190,6 +191,15 @@ PngWork pngDecodeWork(const uint8_t* data, size_t size) {
     return work;
 }
 
+int64_t piecePixels(cv::Size picture, cv::Size piece) {
+    if (piece.width <= 0 || piece.height <= 0) return 0;
+    const int64_t across = (int64_t{picture.width} + piece.width - 1) / piece.width;
+    const int64_t down = (int64_t{picture.height} + piece.height - 1) / piece.height;
+    const int64_t wide = across * piece.width;  // each below 2^32
+    const int64_t high = down * piece.height;
+    return wide > INT64_MAX / high ? INT64_MAX : wide * high;
+}
+
 std::string excessiveDecodeWork(const uint8_t* data, size_t size) {
     const DecodeWork jpeg = jpegDecodeWork(data, size);
     if (jpeg.passes > kMostJpegPasses) {
@@ -202,6 +212,16 @@ std::string excessiveDecodeWork(const uint8_t* data, size_t size) {
         return "is a PNG of " + std::to_string(png.compressedTexts) +
                " compressed text chunks, which the decoder unpacks one by one; no picture carries more than " +
                std::to_string(kMostPngCompressedTexts) + ", so it is not decoded";
+    }
+    if (const std::optional<TiffLayout> tiff = tiffLayout(data, size)) {
+        const int64_t pixels = piecePixels(tiff->picture, tiff->piece);
+        const int64_t picturePixels = int64_t{tiff->picture.width} * tiff->picture.height;
+        if (pixels - kMostExtraTiffPiecePixels > 2 * picturePixels) {
+            return "is a TIFF cut into pieces of " + std::to_string(tiff->piece.width) + "x" +
+                   std::to_string(tiff->piece.height) + ", through which the decoder would work " +
+                   std::to_string(pixels) + " pixels for its " + std::to_string(tiff->picture.width) + "x" +
+                   std::to_string(tiff->picture.height) + "; it is not decoded";
+        }
     }
     if (png.beyondCap) {
         return "is a PNG whose image data unpacks to over " + describeBytes(png.unpackedBytes) + " where its pixels need " +

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <opencv2/core.hpp>
+
 namespace tonemorph {
 
 // More passes over a JPEG's blocks than this are refused: a baseline JPEG takes one, libjpeg's own
@@ -38,6 +40,14 @@ struct PngWork {
 // packed size could hold far more than the picture needs (the decoder unpacks all of it, even
 // past the picture's end): a file of 1 MB can unpack to 1 GB. Zero for anything else.
 PngWork pngDecodeWork(const uint8_t* data, size_t size);
+
+// A TIFF whose tiles or strips, rounded up to whole ones, hold more pixels than twice its picture
+// and this many more is refused: the decoder works through whole pieces, and a 64x64 picture in
+// one tile of 16384x16384 costs it a gigabyte. Real files use pieces of a few hundred pixels.
+constexpr int64_t kMostExtraTiffPiecePixels = int64_t{16} << 20;
+
+// The pixels the decoder works through for a picture cut into pieces of the given size.
+int64_t piecePixels(cv::Size picture, cv::Size piece);
 
 // Empty when data's decoding costs what a picture of its size costs; otherwise why not, in words
 // that follow the file's name.

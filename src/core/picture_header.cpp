@@ -85,9 +85,10 @@ std::optional<cv::Size> webpSize(std::istream& in) {
     return std::nullopt;
 }
 
-// The first image file directory's width (tag 256) and length (tag 257), in classic TIFF (32-bit
-// offsets, 12-byte entries) or BigTIFF (64-bit offsets, 20-byte entries).
-std::optional<cv::Size> tiffSize(std::istream& in, bool little, bool big) {
+// The first image file directory's width (tag 256), length (257), rows per strip (278), tile width
+// (322) and tile length (323), in classic TIFF (32-bit offsets, 12-byte entries) or BigTIFF (64-bit
+// offsets, 20-byte entries).
+std::optional<TiffLayout> tiffLayoutOf(std::istream& in, bool little, bool big) {
     const auto number = [little](const uint8_t* p, int n) -> uint64_t {
         if (n <= 4) return little ? littleEndian(p, n) : bigEndian(p, n);
         const uint64_t high = little ? littleEndian(p + 4, 4) : bigEndian(p, 4);
@@ -106,12 +107,16 @@ std::optional<cv::Size> tiffSize(std::istream& in, bool little, bool big) {
     const uint64_t count = number(countBytes, big ? 8 : 2);
     int64_t width = -1;
     int64_t height = -1;
-    // A directory holds a few dozen entries; the two wanted come first, as tags are sorted.
+    int64_t rowsPerStrip = -1;
+    int64_t tileWidth = -1;
+    int64_t tileLength = -1;
+    // A directory holds a few dozen entries, sorted by tag: the wanted ones come first.
     const int entryBytes = big ? 20 : 12;
-    for (uint64_t i = 0; i < count && i < 4096 && (width < 0 || height < 0); ++i) {
+    for (uint64_t i = 0; i < count && i < 4096; ++i) {
         uint8_t entry[20] = {};  // tag, type, count, value
-        if (!readBytes(in, entry, static_cast<size_t>(entryBytes))) return std::nullopt;
+        if (!readBytes(in, entry, static_cast<size_t>(entryBytes))) break;
         const uint32_t tag = static_cast<uint32_t>(number(entry, 2));
+        if (tag > 323) break;
         const uint32_t type = static_cast<uint32_t>(number(entry + 2, 2));
         const uint8_t* field = entry + 4 + offsetBytes;
         // SHORT, LONG or LONG8; a LONG8 does not fit the value field of a classic entry, which
@@ -121,8 +126,26 @@ std::optional<cv::Size> tiffSize(std::istream& in, bool little, bool big) {
         const int64_t size = value > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(value);
         if (tag == 256) width = size;
         if (tag == 257) height = size;
+        if (tag == 278) rowsPerStrip = size;
+        if (tag == 322) tileWidth = size;
+        if (tag == 323) tileLength = size;
     }
-    return sizeOf(width, height);
+    const std::optional<cv::Size> picture = sizeOf(width, height);
+    if (!picture) return std::nullopt;
+    TiffLayout layout{*picture, *picture};
+    if (tileWidth > 0 && tileLength > 0) {
+        layout.piece = sizeOf(tileWidth, tileLength).value_or(*picture);
+    } else if (rowsPerStrip > 0 && rowsPerStrip < UINT32_MAX) {
+        // The library's decoder makes room for a whole strip, however few of its rows are there.
+        layout.piece = sizeOf(width, rowsPerStrip).value_or(*picture);
+    }
+    return layout;
+}
+
+std::optional<cv::Size> tiffSize(std::istream& in, bool little, bool big) {
+    const std::optional<TiffLayout> layout = tiffLayoutOf(in, little, big);
+    if (!layout) return std::nullopt;
+    return layout->picture;
 }
 
 std::optional<cv::Size> bmpSize(std::istream& in) {
@@ -422,6 +445,19 @@ std::optional<cv::Size> declaredSize(const uint8_t* data, size_t size) {
     MemoryBuffer buffer(data, size);
     std::istream in(&buffer);
     return declaredSize(in);
+}
+
+std::optional<TiffLayout> tiffLayout(const uint8_t* data, size_t size) {
+    if (size < 4) return std::nullopt;
+    MemoryBuffer buffer(data, size);
+    std::istream in(&buffer);
+    const bool little = data[0] == 'I' && data[1] == 'I';
+    const bool bigEndianFile = data[0] == 'M' && data[1] == 'M';
+    const int version = little ? data[2] : data[3];
+    if ((!little && !bigEndianFile) || (little ? data[3] : data[2]) != 0 || (version != 42 && version != 43)) {
+        return std::nullopt;
+    }
+    return tiffLayoutOf(in, little, version == 43);
 }
 
 std::optional<cv::Size> declaredSize(const std::string& path) {

@@ -21,4 +21,13 @@ std::optional<cv::Size> declaredSize(const std::string& path);
 // The same for a file already read whole.
 std::optional<cv::Size> declaredSize(const uint8_t* data, size_t size);
 
+// How a TIFF's first picture is cut for its decoder: into tiles, or into strips of whole rows
+// (piece: the picture's width by the rows per strip). The decoder works through whole pieces, so
+// pieces far larger than the picture cost far more than it.
+struct TiffLayout {
+    cv::Size picture;
+    cv::Size piece;
+};
+std::optional<TiffLayout> tiffLayout(const uint8_t* data, size_t size);
+
 }  // namespace tonemorph

@@ -8,6 +8,9 @@
 #include <optional>
 #include <string>
 
+// The variable through which libtiff takes its limit on the scans of a JPEG inside a TIFF.
+constexpr char kTiffJpegScanLimit[] = "LIBTIFF_JPEG_MAX_ALLOWED_SCAN_NUMBER";
+
 // Starts the guard. allowedBytes: what the decode may take beyond what the process already holds
 // (nothing: no cap).
 void beginGuardedDecode(std::optional<int64_t> allowedBytes);

@@ -377,6 +377,17 @@ TEST_F(BadInput, FilesMadeToKeepTheDecoderBusyAreRefusedBeforeDecoding) {
     }
 }
 
+// Ensure a TIFF holding JPEG data is held to the same limit on scans as a JPEG file (its decoder
+// allows 100 of its own): with an encoder's 10 scans it starts normally, with 40 it is not decoded.
+TEST_F(BadInput, JpegInsideTiffHeldToTheScanLimit) {
+    const cv::Size size(400, 304);
+    writeBytes(crafted::tiff(size.width, size.height, size, false, {crafted::progressiveJpeg(size, 0)}, 7));
+    expectNormalStart();
+    writeBytes(crafted::tiff(size.width, size.height, size, false, {crafted::progressiveJpeg(size, 30)}, 7));
+    ASSERT_FALSE(cv::imread(picturePath(), cv::IMREAD_COLOR).empty()) << "the library's own limit already refuses it";
+    expectLoadFailure();
+}
+
 // Ensure a JPEG cut off in the middle of its image data starts normally with what the decoder
 // recovered (the rest grey).
 TEST_F(BadInput, JpegCutMidScanShowsWhatWasDecoded) {

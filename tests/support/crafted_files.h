@@ -91,4 +91,70 @@ inline std::string blackGreyPng(uint32_t width, uint32_t height, uint64_t extraB
            pngChunk("IDAT", packedZeros(uint64_t{height} * (width + 1) + extraBytes)) + pngChunk("IEND", "");
 }
 
+inline std::string littleEndian(uint32_t value, int bytes) {
+    std::string text;
+    for (int i = 0; i < bytes; ++i) text += static_cast<char>(value >> (8 * i));
+    return text;
+}
+
+// A little-endian classic TIFF of one picture of width x height, 8-bit samples, in the given
+// pieces: tiles of piece's size when tiled, else strips of piece.height rows, their data as given
+// (pieces[i] for piece i), compressed as compression says (8: Deflate, 7: JPEG, YCbCr 4:2:0).
+inline std::string tiff(uint32_t width, uint32_t height, cv::Size piece, bool tiled, const std::vector<std::string>& pieces,
+                        uint16_t compression = 8) {
+    struct Entry {
+        uint16_t tag;
+        uint16_t type;  // 3: SHORT, 4: LONG
+        std::vector<uint32_t> values;
+    };
+    const bool jpeg = compression == 7;
+    std::vector<uint32_t> counts;
+    for (const std::string& data : pieces) counts.push_back(static_cast<uint32_t>(data.size()));
+    std::vector<Entry> entries = {{256, 4, {width}}, {257, 4, {height}}, {258, 3, {8, 8, 8}}, {259, 3, {compression}},
+                                  {262, 3, {jpeg ? 6u : 2u}}, {273, 4, {}}, {277, 3, {3}}, {278, 4, {static_cast<uint32_t>(piece.height)}},
+                                  {279, 4, counts}, {284, 3, {1}}};
+    if (tiled) {
+        entries.erase(entries.begin() + 5);  // strip offsets
+        entries.erase(entries.begin() + 6);  // rows per strip
+        entries.erase(entries.begin() + 6);  // strip byte counts
+        entries.push_back({322, 4, {static_cast<uint32_t>(piece.width)}});
+        entries.push_back({323, 4, {static_cast<uint32_t>(piece.height)}});
+        entries.push_back({324, 4, {}});
+        entries.push_back({325, 4, counts});
+    }
+    if (jpeg) entries.push_back({530, 3, {2, 2}});
+    const uint16_t offsetsTag = tiled ? 324 : 273;
+    // The directory, then the values too long for their entries, then the pieces.
+    const size_t directoryEnd = 8 + 2 + 12 * entries.size() + 4;
+    size_t outside = 0;
+    for (const Entry& entry : entries) {
+        const size_t bytes = (entry.tag == offsetsTag ? pieces.size() : entry.values.size()) * (entry.type == 3 ? 2 : 4);
+        if (bytes > 4) outside += bytes;
+    }
+    uint32_t at = static_cast<uint32_t>(directoryEnd + outside);
+    for (Entry& entry : entries) {
+        if (entry.tag != offsetsTag) continue;
+        for (const std::string& data : pieces) {
+            entry.values.push_back(at);
+            at += static_cast<uint32_t>(data.size());
+        }
+    }
+    std::string directory = littleEndian(static_cast<uint32_t>(entries.size()), 2);
+    std::string values;
+    for (const Entry& entry : entries) {
+        std::string field;
+        for (const uint32_t value : entry.values) field += littleEndian(value, entry.type == 3 ? 2 : 4);
+        directory += littleEndian(entry.tag, 2) + littleEndian(entry.type, 2) + littleEndian(static_cast<uint32_t>(entry.values.size()), 4);
+        if (field.size() <= 4) {
+            directory += field + std::string(4 - field.size(), '\0');
+        } else {
+            directory += littleEndian(static_cast<uint32_t>(directoryEnd + values.size()), 4);
+            values += field;
+        }
+    }
+    std::string file = std::string("II*\0", 4) + littleEndian(8, 4) + directory + littleEndian(0, 4) + values;
+    for (const std::string& data : pieces) file += data;
+    return file;
+}
+
 }  // namespace crafted

@@ -11,7 +11,9 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <string>
 
+#include "core/decode_work.h"
 #include "core/memory_budget.h"
 
 namespace {
@@ -31,6 +33,9 @@ int64_t dataInUse() {
 }  // namespace
 
 void beginGuardedDecode(std::optional<int64_t> allowedBytes) {
+    // The JPEG reader inside TIFF decoding has its own limit on scans, looser than ours for a JPEG
+    // file; the user's own setting stands.
+    ::setenv(kTiffJpegScanLimit, std::to_string(tonemorph::kMostJpegPasses).c_str(), 0);
     std::cerr.flush();
     std::fflush(stderr);
     held = std::tmpfile();

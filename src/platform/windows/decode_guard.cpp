@@ -8,8 +8,12 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <string>
+
+#include "core/decode_work.h"
 
 namespace {
 
@@ -19,6 +23,11 @@ int savedStderr = -1;
 }  // namespace
 
 void beginGuardedDecode(std::optional<int64_t> /*allowedBytes*/) {
+    // The JPEG reader inside TIFF decoding has its own limit on scans, looser than ours for a JPEG
+    // file; the user's own setting stands.
+    if (std::getenv(kTiffJpegScanLimit) == nullptr) {
+        _putenv_s(kTiffJpegScanLimit, std::to_string(tonemorph::kMostJpegPasses).c_str());
+    }
     std::cerr.flush();
     std::fflush(stderr);
     wchar_t folder[MAX_PATH + 1];

@@ -187,4 +187,21 @@ TEST(DecodeWork, TiffJudgedByItsPiecesRoundedUp) {
     EXPECT_EQ(tonemorph::piecePixels({INT32_MAX, INT32_MAX}, {INT32_MAX - 1, INT32_MAX - 1}), INT64_MAX);
 }
 
+// Ensure the JPEG stream inside a DICOM file is joined from its fragments as its decoder joins
+// them, and held to the same limit on scans as a JPEG file.
+TEST(DecodeWork, JpegInsideDicomJoinedAndJudged) {
+    const std::string plain = crafted::progressiveJpeg({400, 304}, 0);
+    const std::string busy = crafted::progressiveJpeg({400, 304}, 100);
+    for (const int fragments : {1, 7}) {
+        SCOPED_TRACE(fragments);
+        const std::string dicom = crafted::dicomWithJpeg(plain, 304, 400, fragments);
+        const std::vector<uint8_t> frame =
+            tonemorph::dicomEncapsulatedFrame(reinterpret_cast<const uint8_t*>(dicom.data()), dicom.size());
+        EXPECT_EQ(std::string(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(plain.size())), plain);
+        EXPECT_EQ(judged(dicom), "");
+        EXPECT_EQ(judged(crafted::dicomWithJpeg(busy, 304, 400, fragments)).rfind("is a DICOM file holding a JPEG of 110 scans", 0), 0u);
+    }
+    EXPECT_TRUE(tonemorph::dicomEncapsulatedFrame(reinterpret_cast<const uint8_t*>(plain.data()), plain.size()).empty());
+}
+
 }  // namespace

@@ -191,6 +191,43 @@ PngWork pngDecodeWork(const uint8_t* data, size_t size) {
     return work;
 }
 
+std::vector<uint8_t> dicomEncapsulatedFrame(const uint8_t* data, size_t size) {
+    std::vector<uint8_t> frame;
+    if (size < 132 || std::memcmp(data + 128, "DICM", 4) != 0) return frame;
+    // Pixel Data (7FE0,0010) of undefined length, with an explicit (OB, two reserved bytes) or an
+    // implicit value representation: its value is a run of items ending in a delimiter.
+    static const uint8_t kTag[4] = {0xE0, 0x7F, 0x10, 0x00};
+    static const uint8_t kUndefined[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    size_t at = 132;
+    for (;;) {
+        const uint8_t* found = std::search(data + at, data + size, kTag, kTag + 4);
+        if (found == data + size) return frame;
+        at = static_cast<size_t>(found - data) + 4;
+        if (size - at >= 8 && std::memcmp(data + at, "OB\0\0", 4) == 0 && std::memcmp(data + at + 4, kUndefined, 4) == 0) {
+            at += 8;
+            break;
+        }
+        if (size - at >= 4 && std::memcmp(data + at, kUndefined, 4) == 0) {
+            at += 4;
+            break;
+        }
+    }
+    // Items (FFFE,E000): the first holds the table of frame offsets, the others the fragments of
+    // the frames' stream, in order, which the decoder joins.
+    bool first = true;
+    while (size - at >= 8) {
+        const uint32_t group = uint32_t{data[at]} | uint32_t{data[at + 1]} << 8;
+        const uint32_t element = uint32_t{data[at + 2]} | uint32_t{data[at + 3]} << 8;
+        const size_t length = uint32_t{data[at + 4]} | uint32_t{data[at + 5]} << 8 | uint32_t{data[at + 6]} << 16 |
+                              uint32_t{data[at + 7]} << 24;
+        if (group != 0xFFFE || element != 0xE000 || length > size - at - 8) break;
+        if (!first) frame.insert(frame.end(), data + at + 8, data + at + 8 + length);
+        first = false;
+        at += 8 + length;
+    }
+    return frame;
+}
+
 int64_t piecePixels(cv::Size picture, cv::Size piece) {
     if (piece.width <= 0 || piece.height <= 0) return 0;
     const int64_t across = (int64_t{picture.width} + piece.width - 1) / piece.width;
@@ -205,6 +242,14 @@ std::string excessiveDecodeWork(const uint8_t* data, size_t size) {
     if (jpeg.passes > kMostJpegPasses) {
         return "is a JPEG of " + std::to_string(jpeg.scans) + " scans, as much work to decode as " +
                std::to_string(jpeg.passes) + " pictures of its size; no camera or encoder goes past " +
+               std::to_string(kMostJpegPasses) + ", so it is not decoded";
+    }
+    // A DICOM file's picture may be a JPEG stream inside it, which its decoder takes as a file.
+    const std::vector<uint8_t> frame = dicomEncapsulatedFrame(data, size);
+    const DecodeWork inner = jpegDecodeWork(frame.data(), frame.size());
+    if (inner.passes > kMostJpegPasses) {
+        return "is a DICOM file holding a JPEG of " + std::to_string(inner.scans) + " scans, as much work to decode as " +
+               std::to_string(inner.passes) + " pictures of its size; no camera or encoder goes past " +
                std::to_string(kMostJpegPasses) + ", so it is not decoded";
     }
     const PngWork png = pngDecodeWork(data, size);

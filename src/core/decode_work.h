@@ -41,6 +41,10 @@ struct PngWork {
 // past the picture's end): a file of 1 MB can unpack to 1 GB. Zero for anything else.
 PngWork pngDecodeWork(const uint8_t* data, size_t size);
 
+// The fragments of a DICOM file's encapsulated picture (JPEG, JPEG 2000 and the like) joined, as
+// its decoder joins them; empty for any other file, or pixels stored as they are.
+std::vector<uint8_t> dicomEncapsulatedFrame(const uint8_t* data, size_t size);
+
 // A TIFF whose tiles or strips, rounded up to whole ones, hold more pixels than twice its picture
 // and this many more is refused: the decoder works through whole pieces, and a 64x64 picture in
 // one tile of 16384x16384 costs it a gigabyte. Real files use pieces of a few hundred pixels.

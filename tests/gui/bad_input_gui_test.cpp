@@ -352,13 +352,17 @@ TEST_F(BadInput, SlowDecodeIsAnnounced) {
 
 // Ensure files made to keep a decoder busy far longer than their pictures' size asks (each under a
 // megabyte and seconds of decoding) are refused before decoding, saying why, with no decoder
-// warning: a JPEG whose scans go over its pixels thousands of times, a PNG whose image data goes
-// on for a gigabyte past a small picture, and one of a thousand compressed comments.
+// warning: a JPEG whose scans go over its pixels thousands of times, and a DICOM file holding one,
+// a PNG whose image data goes on for a gigabyte past a small picture, and one of a hundred
+// compressed comments.
 TEST_F(BadInput, FilesMadeToKeepTheDecoderBusyAreRefusedBeforeDecoding) {
     const std::pair<std::string, std::string> cases[] = {
         {crafted::progressiveJpeg({4000, 4000}, 2000),
          "1.jpg is a JPEG of 2010 scans, as much work to decode as 1339 pictures of its size; no camera or encoder "
          "goes past 16, so it is not decoded"},
+        {crafted::dicomWithJpeg(crafted::progressiveJpeg({4000, 4000}, 2000), 4000, 4000, 3),
+         "1.jpg is a DICOM file holding a JPEG of 2010 scans, as much work to decode as 1339 pictures of its size; no "
+         "camera or encoder goes past 16, so it is not decoded"},
         {crafted::blackGreyPng(64, 64, uint64_t{1} << 30),
          "1.jpg is a PNG whose image data unpacks to over 64 MiB where its pixels need 5 KiB; the decoder would "
          "unpack all of it, so it is not decoded"},

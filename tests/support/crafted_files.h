@@ -157,4 +157,37 @@ inline std::string tiff(uint32_t width, uint32_t height, cv::Size piece, bool ti
     return file;
 }
 
+// A DICOM file whose picture (rows x columns, RGB) is the given JPEG stream, encapsulated in
+// explicit little-endian elements and cut into the given number of fragments, which its decoder
+// joins.
+inline std::string dicomWithJpeg(const std::string& jpeg, uint16_t rows, uint16_t columns, int fragments = 1) {
+    const auto even = [](std::string text) { return text.size() % 2 != 0 ? text + '\0' : text; };
+    const auto element = [](uint16_t group, uint16_t number, const std::string& vr, const std::string& value) {
+        const bool longForm = vr == "OB";
+        return littleEndian(group, 2) + littleEndian(number, 2) + vr +
+               (longForm ? std::string(2, '\0') + littleEndian(static_cast<uint32_t>(value.size()), 4)
+                         : littleEndian(static_cast<uint32_t>(value.size()), 2)) +
+               value;
+    };
+    const auto item = [](uint16_t number, const std::string& value) {
+        return littleEndian(0xFFFE, 2) + littleEndian(number, 2) + littleEndian(static_cast<uint32_t>(value.size()), 4) + value;
+    };
+    const std::string metaBody = element(2, 1, "OB", std::string("\0\1", 2)) +
+                                 element(2, 2, "UI", even("1.2.840.10008.5.1.4.1.1.7")) +
+                                 element(2, 3, "UI", even("1.2.3.4")) +
+                                 element(2, 0x10, "UI", even("1.2.840.10008.1.2.4.50"));
+    const std::string meta = element(2, 0, "UL", littleEndian(static_cast<uint32_t>(metaBody.size()), 4)) + metaBody;
+    const std::string pixels = element(0x28, 2, "US", littleEndian(3, 2)) + element(0x28, 4, "CS", "RGB ") +
+                               element(0x28, 6, "US", littleEndian(0, 2)) + element(0x28, 0x10, "US", littleEndian(rows, 2)) +
+                               element(0x28, 0x11, "US", littleEndian(columns, 2)) + element(0x28, 0x100, "US", littleEndian(8, 2)) +
+                               element(0x28, 0x101, "US", littleEndian(8, 2)) + element(0x28, 0x102, "US", littleEndian(7, 2)) +
+                               element(0x28, 0x103, "US", littleEndian(0, 2));
+    std::string items = item(0xE000, "");  // no table of frame offsets
+    const std::string stream = even(jpeg);
+    const size_t step = (stream.size() / fragments + 1) & ~size_t{1};
+    for (size_t at = 0; at < stream.size(); at += step) items += item(0xE000, stream.substr(at, step));
+    return std::string(128, '\0') + "DICM" + meta + pixels + littleEndian(0x7FE0, 2) + littleEndian(0x10, 2) + "OB" +
+           std::string(2, '\0') + littleEndian(0xFFFFFFFF, 4) + items + item(0xE0DD, "");
+}
+
 }  // namespace crafted

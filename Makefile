@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 
 PREFIX ?= /usr/local
 
-.PHONY: test-backends install uninstall run test test-unit test-cpus test-asan test-package test-release bench-release bench bench-builds bench-check bench-windows package fuzz windows test-windows package-windows clean
+.PHONY: bench-decode test-backends install uninstall run test test-unit test-cpus test-asan test-package test-release bench-release bench bench-builds bench-check bench-windows package fuzz windows test-windows package-windows clean
 
 run:
 	tools/install-deps run
@@ -44,6 +44,14 @@ bench:
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS) --target pipeline_bench
 	build-bench/bench/pipeline_bench
+
+# What judging a picture file before decoding costs beside decoding it, and the worst files the
+# judge lets through beside plain ones (a minute).
+bench-decode:
+	tools/install-deps bench
+	cmake --preset bench
+	cmake --build --preset bench -j $(JOBS) --target decode_work_bench
+	build-bench/bench/decode_work_bench
 
 # A build with Debian's packaging flags must not be slower than the library on the 43-wide
 # rectangle or cross at any level (a ratio from one run; CI).

@@ -204,4 +204,36 @@ TEST(DecodeWork, JpegInsideDicomJoinedAndJudged) {
     EXPECT_TRUE(tonemorph::dicomEncapsulatedFrame(reinterpret_cast<const uint8_t*>(plain.data()), plain.size()).empty());
 }
 
+// A bare JPEG 2000 codestream's start: SOC and SIZ for a picture of the given size in tiles of
+// the given size (what the judge reads; the decoder would want more).
+std::string codestream(cv::Size picture, cv::Size tile) {
+    return std::string("\xFF\x4F\xFF\x51\0\x2F\0\0", 8) + crafted::bigEndian32(picture.width) +
+           crafted::bigEndian32(picture.height) + std::string(8, '\0') + crafted::bigEndian32(tile.width) +
+           crafted::bigEndian32(tile.height) + std::string(8, '\0') + std::string("\0\x03", 2) + std::string(9, '\x07');
+}
+
+// Ensure a JPEG 2000 picture is refused when cut into very many tiny tiles, and accepted in tiles
+// as encoders make them (one, or hundreds of 512x512), or as small as 64x64 on a large picture;
+// in a JP2 file as in a bare codestream.
+TEST(DecodeWork, Jpeg2000OfManyTinyTilesRefused) {
+    struct Case {
+        cv::Size picture;
+        cv::Size tile;
+        bool refused;
+    };
+    const Case cases[] = {{{1200, 1200}, {8, 8}, true},          {{2048, 2048}, {16, 16}, true},
+                          {{1200, 1200}, {1200, 1200}, false},   {{8000, 8000}, {512, 512}, false},
+                          {{4096, 4096}, {64, 64}, false},       {{256, 256}, {8, 8}, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.picture << " in tiles of " << c.tile);
+        const std::string bare = codestream(c.picture, c.tile);
+        const std::string jp2 = std::string("\0\0\0\x0CjP  \r\n\x87\n", 12) + crafted::bigEndian32(0) + "jp2c" + bare;
+        EXPECT_EQ(!judged(bare).empty(), c.refused) << judged(bare);
+        EXPECT_EQ(judged(jp2), judged(bare));
+    }
+    EXPECT_EQ(judged(codestream({1200, 1200}, {8, 8})),
+              "is a JPEG 2000 picture of 1200x1200 cut into 22500 tiles of 8x8, each of which costs the decoder about "
+              "as much as a small picture; it is not decoded");
+}
+
 }  // namespace

@@ -258,14 +258,21 @@ std::string excessiveDecodeWork(const uint8_t* data, size_t size) {
                " compressed text chunks, which the decoder unpacks one by one; no picture carries more than " +
                std::to_string(kMostPngCompressedTexts) + ", so it is not decoded";
     }
-    if (const std::optional<TiffLayout> tiff = tiffLayout(data, size)) {
-        const int64_t pixels = piecePixels(tiff->picture, tiff->piece);
-        const int64_t picturePixels = int64_t{tiff->picture.width} * tiff->picture.height;
-        if (pixels - kMostExtraTiffPiecePixels > 2 * picturePixels) {
-            return "is a TIFF cut into pieces of " + std::to_string(tiff->piece.width) + "x" +
-                   std::to_string(tiff->piece.height) + ", through which the decoder would work " +
-                   std::to_string(pixels) + " pixels for its " + std::to_string(tiff->picture.width) + "x" +
-                   std::to_string(tiff->picture.height) + "; it is not decoded";
+    if (const std::optional<PieceLayout> layout = pieceLayout(data, size)) {
+        const cv::Size picture = layout->picture;
+        const cv::Size piece = layout->piece;
+        const int64_t picturePixels = int64_t{picture.width} * picture.height;
+        const std::string pieceText = std::to_string(piece.width) + "x" + std::to_string(piece.height);
+        const std::string pictureText = std::to_string(picture.width) + "x" + std::to_string(picture.height);
+        const int64_t pixels = piecePixels(picture, piece);
+        if (layout->format == PieceLayout::Format::kTiff && pixels - kMostExtraTiffPiecePixels > 2 * picturePixels) {
+            return "is a TIFF cut into pieces of " + pieceText + ", through which the decoder would work " +
+                   std::to_string(pixels) + " pixels for its " + pictureText + "; it is not decoded";
+        }
+        const int64_t tiles = pixels / (int64_t{piece.width} * piece.height);
+        if (layout->format == PieceLayout::Format::kJpeg2000 && tiles > kMostSmallTiles && tiles > picturePixels / 4096) {
+            return "is a JPEG 2000 picture of " + pictureText + " cut into " + std::to_string(tiles) + " tiles of " +
+                   pieceText + ", each of which costs the decoder about as much as a small picture; it is not decoded";
         }
     }
     if (png.beyondCap) {

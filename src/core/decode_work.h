@@ -50,6 +50,11 @@ std::vector<uint8_t> dicomEncapsulatedFrame(const uint8_t* data, size_t size);
 // one tile of 16384x16384 costs it a gigabyte. Real files use pieces of a few hundred pixels.
 constexpr int64_t kMostExtraTiffPiecePixels = int64_t{16} << 20;
 
+// A JPEG 2000 picture in more tiles than this, and in more than one per 64x64 pixels, is refused:
+// each tile costs OpenJPEG about as much as a small picture, and a 1 MB file of 22,500 tiles of
+// 8x8 takes twelve times as long as the same picture in one.
+constexpr int64_t kMostSmallTiles = 1024;
+
 // The pixels the decoder works through for a picture cut into pieces of the given size.
 int64_t piecePixels(cv::Size picture, cv::Size piece);
 

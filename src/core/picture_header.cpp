@@ -1,5 +1,6 @@
 #include "core/picture_header.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdint>
@@ -88,7 +89,7 @@ std::optional<cv::Size> webpSize(std::istream& in) {
 // The first image file directory's width (tag 256), length (257), rows per strip (278), tile width
 // (322) and tile length (323), in classic TIFF (32-bit offsets, 12-byte entries) or BigTIFF (64-bit
 // offsets, 20-byte entries).
-std::optional<TiffLayout> tiffLayoutOf(std::istream& in, bool little, bool big) {
+std::optional<PieceLayout> tiffLayoutOf(std::istream& in, bool little, bool big) {
     const auto number = [little](const uint8_t* p, int n) -> uint64_t {
         if (n <= 4) return little ? littleEndian(p, n) : bigEndian(p, n);
         const uint64_t high = little ? littleEndian(p + 4, 4) : bigEndian(p, 4);
@@ -132,7 +133,7 @@ std::optional<TiffLayout> tiffLayoutOf(std::istream& in, bool little, bool big) 
     }
     const std::optional<cv::Size> picture = sizeOf(width, height);
     if (!picture) return std::nullopt;
-    TiffLayout layout{*picture, *picture};
+    PieceLayout layout{PieceLayout::Format::kTiff, *picture, *picture};
     if (tileWidth > 0 && tileLength > 0) {
         layout.piece = sizeOf(tileWidth, tileLength).value_or(*picture);
     } else if (rowsPerStrip > 0 && rowsPerStrip < UINT32_MAX) {
@@ -143,7 +144,7 @@ std::optional<TiffLayout> tiffLayoutOf(std::istream& in, bool little, bool big) 
 }
 
 std::optional<cv::Size> tiffSize(std::istream& in, bool little, bool big) {
-    const std::optional<TiffLayout> layout = tiffLayoutOf(in, little, big);
+    const std::optional<PieceLayout> layout = tiffLayoutOf(in, little, big);
     if (!layout) return std::nullopt;
     return layout->picture;
 }
@@ -325,20 +326,31 @@ std::optional<cv::Size> dicomSize(std::istream& file) {
     return sizeOf(columns, rows);
 }
 
-// A JPEG 2000 codestream's SIZ segment: the reference grid's extent less its offset.
-std::optional<cv::Size> codestreamSize(std::istream& in) {
-    uint8_t siz[24];  // SOC, SIZ marker, length, capabilities, Xsiz, Ysiz, XOsiz, YOsiz
+// A JPEG 2000 codestream's SIZ segment: the reference grid's extent less its offset, and the
+// tiles' size (the tile grid's own offset, which only shifts the tiles, left aside).
+std::optional<PieceLayout> codestreamLayout(std::istream& in) {
+    uint8_t siz[32];  // SOC, SIZ marker, length, capabilities, Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz
     if (!readBytes(in, siz, 24) || bigEndian(siz, 2) != 0xFF4F || bigEndian(siz + 2, 2) != 0xFF51) return std::nullopt;
     const uint32_t gridWidth = bigEndian(siz + 8, 4);
     const uint32_t gridHeight = bigEndian(siz + 12, 4);
     const uint32_t left = bigEndian(siz + 16, 4);
     const uint32_t top = bigEndian(siz + 20, 4);
     if (left >= gridWidth || top >= gridHeight) return std::nullopt;
-    return sizeOf(int64_t{gridWidth} - left, int64_t{gridHeight} - top);
+    const std::optional<cv::Size> picture = sizeOf(int64_t{gridWidth} - left, int64_t{gridHeight} - top);
+    if (!picture) return std::nullopt;
+    PieceLayout layout{PieceLayout::Format::kJpeg2000, *picture, *picture};
+    if (readBytes(in, siz + 24, 8)) layout.piece = sizeOf(bigEndian(siz + 24, 4), bigEndian(siz + 28, 4)).value_or(*picture);
+    return layout;
+}
+
+std::optional<cv::Size> codestreamSize(std::istream& in) {
+    const std::optional<PieceLayout> layout = codestreamLayout(in);
+    if (!layout) return std::nullopt;
+    return layout->picture;
 }
 
 // A JP2 file: boxes up to the contiguous codestream box, whose SIZ decides what is decoded.
-std::optional<cv::Size> jp2Size(std::istream& in) {
+std::optional<PieceLayout> jp2Layout(std::istream& in) {
     in.seekg(0);
     for (int boxes = 0; boxes < 64; ++boxes) {
         const std::streamoff start = in.tellg();
@@ -352,7 +364,7 @@ std::optional<cv::Size> jp2Size(std::istream& in) {
             length = uint64_t{bigEndian(box + 8, 4)} << 32 | bigEndian(box + 12, 4);
             headerBytes = 16;
         }
-        if (type == "jp2c") return codestreamSize(in);
+        if (type == "jp2c") return codestreamLayout(in);
         if (length < static_cast<uint64_t>(headerBytes) || length > static_cast<uint64_t>(INT64_MAX / 2)) {
             return std::nullopt;  // a box to the end of the file, or no box at all, before the codestream
         }
@@ -360,6 +372,12 @@ std::optional<cv::Size> jp2Size(std::istream& in) {
         if (!in) return std::nullopt;
     }
     return std::nullopt;
+}
+
+std::optional<cv::Size> jp2Size(std::istream& in) {
+    const std::optional<PieceLayout> layout = jp2Layout(in);
+    if (!layout) return std::nullopt;
+    return layout->picture;
 }
 
 }  // namespace
@@ -447,17 +465,20 @@ std::optional<cv::Size> declaredSize(const uint8_t* data, size_t size) {
     return declaredSize(in);
 }
 
-std::optional<TiffLayout> tiffLayout(const uint8_t* data, size_t size) {
-    if (size < 4) return std::nullopt;
+std::optional<PieceLayout> pieceLayout(const uint8_t* data, size_t size) {
+    if (size < 12) return std::nullopt;
     MemoryBuffer buffer(data, size);
     std::istream in(&buffer);
     const bool little = data[0] == 'I' && data[1] == 'I';
     const bool bigEndianFile = data[0] == 'M' && data[1] == 'M';
     const int version = little ? data[2] : data[3];
-    if ((!little && !bigEndianFile) || (little ? data[3] : data[2]) != 0 || (version != 42 && version != 43)) {
-        return std::nullopt;
+    if ((little || bigEndianFile) && (little ? data[3] : data[2]) == 0 && (version == 42 || version == 43)) {
+        return tiffLayoutOf(in, little, version == 43);
     }
-    return tiffLayoutOf(in, little, version == 43);
+    static const uint8_t kJp2[12] = {0, 0, 0, 12, 'j', 'P', ' ', ' ', '\r', '\n', 0x87, '\n'};
+    if (std::equal(kJp2, kJp2 + 12, data)) return jp2Layout(in);
+    if (data[0] == 0xFF && data[1] == 0x4F && data[2] == 0xFF && data[3] == 0x51) return codestreamLayout(in);
+    return std::nullopt;
 }
 
 std::optional<cv::Size> declaredSize(const std::string& path) {

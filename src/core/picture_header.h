@@ -21,13 +21,15 @@ std::optional<cv::Size> declaredSize(const std::string& path);
 // The same for a file already read whole.
 std::optional<cv::Size> declaredSize(const uint8_t* data, size_t size);
 
-// How a TIFF's first picture is cut for its decoder: into tiles, or into strips of whole rows
-// (piece: the picture's width by the rows per strip). The decoder works through whole pieces, so
-// pieces far larger than the picture cost far more than it.
-struct TiffLayout {
+// How a picture is cut into the pieces its decoder works through one by one: a TIFF's tiles, or
+// its strips of whole rows (piece: the picture's width by the rows per strip); a JPEG 2000
+// codestream's tiles. Pieces far larger than the picture, or very many tiny ones, cost the decoder
+// far more than the picture's size.
+struct PieceLayout {
+    enum class Format { kTiff, kJpeg2000 } format;
     cv::Size picture;
     cv::Size piece;
 };
-std::optional<TiffLayout> tiffLayout(const uint8_t* data, size_t size);
+std::optional<PieceLayout> pieceLayout(const uint8_t* data, size_t size);
 
 }  // namespace tonemorph

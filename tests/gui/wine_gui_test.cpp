@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 #include "gui/tool_fixture.h"
 #include "reference/literal_pass.h"
@@ -91,6 +92,16 @@ protected:
         });
     }
 
+    // q in the given window until the program ends (Wine drops a key now and then while a window
+    // is still settling; a person presses again), and its exit status.
+    std::optional<int> quitWithQ(Window window) {
+        for (int press = 0; press < 3; ++press) {
+            gui::pressKey(display_.name(), display_.connection(), window, "q");
+            if (const std::optional<int> status = run_->waitExit(10.0)) return status;
+        }
+        return std::nullopt;
+    }
+
     // What the program printed, with the console's line ends made plain.
     std::string out() const {
         std::string text = run_->out();
@@ -118,8 +129,7 @@ TEST_P(WineStart, ShowsTheSourceUnchangedAndQuitsOnQ) {
         effect = gui::screenshot(display_.connection(), windows.effect);
         return !source.empty() && source.size() == effect.size() && cv::norm(source, effect, cv::NORM_INF) == 0;
     })) << "source " << source.size() << ", effect " << effect.size();
-    gui::pressKey(display_.name(), display_.connection(), windows.effect, "q");
-    EXPECT_EQ(run_->waitExit(30.0), 0) << run_->err();
+    EXPECT_EQ(quitWithQ(windows.effect), 0) << run_->err();
 }
 INSTANTIATE_TEST_SUITE_P(CodePages, WineStart, ::testing::Values("C.UTF-8", "zh_CN.GB18030"),
                          [](const ::testing::TestParamInfo<std::string>& locale) {
@@ -174,8 +184,7 @@ TEST_F(WineRun, PictureLargerThanTheScreenIsShownWhole) {
         EXPECT_TRUE(view.close()) << "view " << view.content << ": mean difference " << view.whole
                                   << ", worst corner " << view.worstCorner;
     }
-    gui::pressKey(display_.name(), display_.connection(), windows.effect, "q");
-    EXPECT_EQ(run_->waitExit(30.0), 0) << run_->err();
+    EXPECT_EQ(quitWithQ(windows.effect), 0) << run_->err();
 }
 
 // Ensure closing the three windows, as the title bars' close buttons do, ends the program with 0,

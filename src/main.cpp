@@ -1,5 +1,6 @@
-// tonemorph: shows 1.jpg beside its contrast/brightness-adjusted, eroded or dilated version, and
-// re-renders the result on every slider move until q is pressed.
+// tonemorph: shows 1.jpg (or the picture named on its command line) beside its contrast/brightness-
+// adjusted, eroded or dilated version, and re-renders the result on every slider move until q is
+// pressed.
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -20,6 +21,7 @@
 
 #include "app_state.h"
 #include "control_panel.h"
+#include "core/command_line.h"
 #include "core/decode_work.h"
 #include "core/memory_budget.h"
 #include "core/picture_header.h"
@@ -28,6 +30,7 @@
 #include "picture_display.h"
 #include "picture_shortcuts.h"
 #include "picture_view.h"
+#include "platform/command_line_args.h"
 #include "platform/console.h"
 #include "platform/decode_guard.h"
 #include "platform/display_check.h"
@@ -38,7 +41,10 @@
 
 namespace {
 
-constexpr char kInputFile[] = "1.jpg";
+// The picture to open: 1.jpg in the working folder unless the command line names one. Its name as
+// given (UTF-8) is the one messages use.
+std::string pictureName = "1.jpg";
+std::filesystem::path picturePath = "1.jpg";
 constexpr char kLoadFailed[] = "读取srcImage错误";
 constexpr char kBannerRunning[] = "\t运行成功，请调整滚动条（·8·）\n\n";
 constexpr char kBannerQuit[] = "\tq键，退出程序\n";
@@ -60,7 +66,7 @@ bool fitsInMemory(cv::Size picture, int64_t held = 0) {
     const std::optional<int64_t> available = tonemorph::memoryAvailable();
     const int64_t needed = tonemorph::memoryNeeded(picture);
     if (!available || needed - held <= *available) return true;
-    reportLoadFailure(std::string(kInputFile) + " is " + std::to_string(picture.width) + "x" +
+    reportLoadFailure(pictureName + " is " + std::to_string(picture.width) + "x" +
                       std::to_string(picture.height) + " pixels and needs about " +
                       tonemorph::describeBytes(needed) + " of memory, but only " +
                       tonemorph::describeBytes(*available + held) + " is available");
@@ -72,7 +78,7 @@ bool fitsInMemory(cv::Size picture, int64_t held = 0) {
 // and for nothing at all, which the load itself reports.
 std::string notAFile() {
     std::error_code error;
-    switch (std::filesystem::status(kInputFile, error).type()) {
+    switch (std::filesystem::status(picturePath, error).type()) {
         case std::filesystem::file_type::regular:
         case std::filesystem::file_type::not_found:
         case std::filesystem::file_type::none:
@@ -102,22 +108,29 @@ bool outOfMemoryText(const std::string& text) {
 // with the message given, when it cannot be read (a missing file is the load failure alone) or
 // would not fit in the memory available.
 std::vector<uchar> readPictureFile() {
-    std::ifstream in(kInputFile, std::ios::binary | std::ios::ate);
+    std::ifstream in(picturePath, std::ios::binary | std::ios::ate);
     if (!in) {
-        reportLoadFailure({});
+        std::error_code error;
+        if (!std::filesystem::exists(picturePath, error) && !error) {
+            // Where it was looked for: the working folder, or the folder the name leads to.
+            std::filesystem::path folder = std::filesystem::absolute(picturePath, error).parent_path();
+            reportLoadFailure("there is no " + picturePath.filename().u8string() + " in " + folder.u8string());
+        } else {
+            reportLoadFailure("cannot open " + pictureName + " to read it");
+        }
         return {};
     }
     const std::streamoff size = in.tellg();
     const std::optional<int64_t> available = tonemorph::memoryAvailable();
     if (size >= 0 && available && size > *available) {
-        reportLoadFailure(std::string(kInputFile) + " is a file of " + tonemorph::describeBytes(size) + ", but only " +
+        reportLoadFailure(pictureName + " is a file of " + tonemorph::describeBytes(size) + ", but only " +
                           tonemorph::describeBytes(*available) + " of memory is available");
         return {};
     }
     std::vector<uchar> bytes(size > 0 ? static_cast<size_t>(size) : 0);
     in.seekg(0);
     if (size <= 0 || !in.read(reinterpret_cast<char*>(bytes.data()), size)) {
-        reportLoadFailure(size == 0 ? std::string() : "cannot read " + std::string(kInputFile));
+        reportLoadFailure(size == 0 ? std::string() : "cannot read " + pictureName);
         return {};
     }
     return bytes;
@@ -166,7 +179,7 @@ bool decodePicture(const std::vector<uchar>& bytes, std::optional<cv::Size> decl
     bool outOfMemory = false;
     beginGuardedDecode(available);
     try {
-        const SlowDecodeNotice notice("tonemorph: decoding " + std::string(kInputFile) + ", " +
+        const SlowDecodeNotice notice("tonemorph: decoding " + pictureName + ", " +
                                       (declared ? "a picture of " + std::to_string(declared->width) + "x" +
                                                       std::to_string(declared->height) + " pixels in "
                                                 : std::string()) +
@@ -185,14 +198,14 @@ bool decodePicture(const std::vector<uchar>& bytes, std::optional<cv::Size> decl
     if (outOfMemory) {
         // The library's own words for it (an allocation it could not make) would say less than ours.
         appState.srcImage.release();
-        reportLoadFailure(std::string(kInputFile) + " needs more memory than the " +
+        reportLoadFailure(pictureName + " needs more memory than the " +
                           (available ? tonemorph::describeBytes(*available) : std::string("memory")) +
                           " available");
         return false;
     }
     std::cerr << printed << std::flush;  // the decoder's warnings, as it gave them
     if (!failure.empty()) {
-        reportLoadFailure("cannot decode " + std::string(kInputFile) + ": " + failure);
+        reportLoadFailure("cannot decode " + pictureName + ": " + failure);
         return false;
     }
     if (appState.srcImage.empty()) {
@@ -226,12 +239,28 @@ const cv::Mat& sourcePicture() { return appState.srcImage; }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const tonemorph::Invocation invocation = tonemorph::parseCommandLine(utf8Arguments(argc, argv));
+    switch (invocation.action) {
+        case tonemorph::Invocation::Action::kHelp:
+            std::cout << tonemorph::helpText() << std::flush;
+            return 0;
+        case tonemorph::Invocation::Action::kVersion:
+            std::cout << "tonemorph " << TONEMORPH_VERSION << ", OpenCV " << CV_VERSION << std::endl;
+            return 0;
+        case tonemorph::Invocation::Action::kMistake:
+            std::cerr << "tonemorph: " << invocation.mistake << "\n" << tonemorph::usageLine() << std::endl;
+            return 2;
+        case tonemorph::Invocation::Action::kRun:
+            break;
+    }
+    pictureName = invocation.picture;
+    picturePath = std::filesystem::u8path(invocation.picture);
     prepareConsole();
     try {
         const std::string thing = notAFile();
         if (!thing.empty()) {
-            reportLoadFailure(std::string(kInputFile) + " is " + thing + ", not a picture file");
+            reportLoadFailure(pictureName + " is " + thing + ", not a picture file");
             return 1;
         }
         std::vector<uchar> bytes = readPictureFile();
@@ -243,7 +272,7 @@ int main() {
         if (declared && !fitsInMemory(*declared)) return 1;
         const std::string excessive = tonemorph::excessiveDecodeWork(bytes.data(), bytes.size());
         if (!excessive.empty()) {
-            reportLoadFailure(std::string(kInputFile) + " " + excessive);
+            reportLoadFailure(pictureName + " " + excessive);
             return 1;
         }
         // Before decoding, which can take long for a large picture.

@@ -164,7 +164,8 @@ ScratchDir::~ScratchDir() {
 }
 
 ProgramRun::ProgramRun(const std::string& workDir, const std::string& display,
-                       const std::vector<std::string>& extraEnv, Output output)
+                       const std::vector<std::string>& extraEnv, Output output,
+                       const std::vector<std::string>& arguments)
     : workDir_(workDir) {
     int pipeFds[2] = {-1, -1};
     if (output == Output::kBrokenPipe && ::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
@@ -215,7 +216,10 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& display,
         // An installed copy may stand in for the one just built (the package test).
         const char* executable = std::getenv("TONEMORPH_EXECUTABLE");
         if (executable == nullptr || *executable == '\0') executable = TONEMORPH_EXE;
-        ::execl(executable, executable, static_cast<char*>(nullptr));
+        std::vector<char*> argv{const_cast<char*>(executable)};
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        ::execv(executable, argv.data());
         ::_exit(127);
     }
     if (output == Output::kBrokenPipe) {

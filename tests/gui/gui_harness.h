@@ -74,9 +74,11 @@ enum class Output {
 // One run of the program in a folder.
 class ProgramRun {
 public:
-    // display: the X display to use, or empty to run with DISPLAY unset.
+    // display: the X display to use, or empty to run with DISPLAY unset. arguments: the program's
+    // command line after its name.
     ProgramRun(const std::string& workDir, const std::string& display,
-               const std::vector<std::string>& extraEnv = {}, Output output = Output::kFiles);
+               const std::vector<std::string>& extraEnv = {}, Output output = Output::kFiles,
+               const std::vector<std::string>& arguments = {});
     ~ProgramRun();
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;

@@ -4,11 +4,15 @@
 
 #include <cstdint>
 #include <clocale>
+#include <filesystem>
 #include <fstream>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "core/command_line.h"
 #include "gui/tool_fixture.h"
 
 namespace {
@@ -75,6 +79,56 @@ TEST_F(Startup, MissingPictureFailsWithoutWindows) {
     for (const std::string* title : {&gui::kPanelTitle, &gui::kSourceTitle, &gui::kEffectTitle}) {
         EXPECT_TRUE(gui::windowsTitled(x(), *title).empty()) << *title;
     }
+}
+
+// Ensure a picture named on the command line is the one shown, not the 1.jpg beside it: in another
+// folder, its path in Chinese with spaces, of another format than its name says; and that q ends it
+// as before.
+TEST_F(Startup, PictureNamedOnTheCommandLineIsShown) {
+    putPicture("sample/1.jpg");
+    const cv::Mat picture = gui::testPicture({320, 240});
+    std::filesystem::create_directories(dir_.file("我的 图片"));
+    ASSERT_TRUE(cv::imwrite(dir_.file("我的 图片/猫 cat.png"), picture));
+    std::filesystem::rename(dir_.file("我的 图片/猫 cat.png"), dir_.file("我的 图片/猫 cat.jpg"));
+    const gui::ToolWindows windows = start(spyEnvironment(), {"我的 图片/猫 cat.jpg"});
+    ASSERT_TRUE(windows.complete());
+    EXPECT_TRUE(gui::waitUntil(10.0, [&] { return given("tonemorph-source", picture) && effectGiven(picture); }));
+    pressKey(windows.effect, "q");
+    EXPECT_EQ(run_->waitExit(10.0), 0);
+    EXPECT_EQ(run_->err(), "");
+}
+
+// Ensure what the command line can get wrong is answered before any window or display: a missing
+// picture named with the folder it was looked for in (status 1, no line of the library's), two
+// pictures or an unknown option with the usage line (status 2), --help and --version on standard
+// output (status 0), none of them needing a display.
+TEST_F(Startup, CommandLineAnsweredWithoutADisplay) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const std::string usage = tonemorph::usageLine() + "\n";
+    const Case cases[] = {
+        {{"missing.png"}, 1, kLoadFailed, "tonemorph: there is no missing.png in " + dir_.path() + "\n"},
+        {{}, 1, kLoadFailed, "tonemorph: there is no 1.jpg in " + dir_.path() + "\n"},
+        {{"sub/missing.png"}, 1, kLoadFailed, "tonemorph: there is no missing.png in " + dir_.path() + "/sub\n"},
+        {{"a.png", "b.png"}, 2, "", "tonemorph: one picture at a time\n" + usage},
+        {{"--frobnicate"}, 2, "", "tonemorph: unknown option --frobnicate\n" + usage},
+        {{"--help"}, 0, tonemorph::helpText(), ""},
+        {{"-h"}, 0, tonemorph::helpText(), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.arguments));
+        gui::ProgramRun run(dir_.path(), "", {}, gui::Output::kFiles, c.arguments);
+        EXPECT_EQ(run.waitExit(10.0), c.status);
+        EXPECT_EQ(run.out(), c.out);
+        EXPECT_EQ(run.err(), c.err);
+    }
+    gui::ProgramRun version(dir_.path(), "", {}, gui::Output::kFiles, {"--version"});
+    EXPECT_EQ(version.waitExit(10.0), 0);
+    EXPECT_EQ(version.out().rfind("tonemorph " TONEMORPH_VERSION ", OpenCV ", 0), 0u) << version.out();
 }
 
 // Ensure grey-scale and palette pictures load as three-channel colour and the effect window shows

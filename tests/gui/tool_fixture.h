@@ -33,10 +33,10 @@ protected:
     // Starts the program and waits until its windows are up and the banner is out (the program
     // has laid its windows out by then).
     // The spy is always preloaded for its slider report; it changes nothing the program does.
-    ToolWindows start(const std::vector<std::string>& extraEnv = {}) {
+    ToolWindows start(const std::vector<std::string>& extraEnv = {}, const std::vector<std::string>& arguments = {}) {
         std::vector<std::string> env{"LD_PRELOAD=" IMSHOW_SPY, "TONEMORPH_SLIDER_REPORT=" + sliderReport()};
         env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-        run_ = std::make_unique<ProgramRun>(dir_.path(), display_.name(), env);
+        run_ = std::make_unique<ProgramRun>(dir_.path(), display_.name(), env, Output::kFiles, arguments);
         windows_ = waitForToolWindows(x(), kStartTimeout);
         if (!windows_.complete()) {
             ADD_FAILURE() << "windows did not appear; stderr: " << run_->err();

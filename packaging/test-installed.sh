@@ -8,12 +8,24 @@ cd "$(dirname "$0")/.."
 debs=(build-package/tonemorph_*.deb)
 [[ ${#debs[@]} -eq 1 && -f "${debs[0]}" ]] || { echo "expected one package in build-package" >&2; exit 1; }
 export DEBIAN_FRONTEND=noninteractive
+command -v desktop-file-validate >/dev/null && command -v file >/dev/null ||
+  apt-get install -y -qq --no-install-recommends desktop-file-utils file
 
 apt-get install -y -qq "./${debs[0]}"
 mapfile -t installed < <(dpkg -L tonemorph)
 echo "installed: $(command -v tonemorph)"
 TONEMORPH_EXECUTABLE=/usr/bin/tonemorph build/tests/startup_gui_test \
-  --gtest_filter=Startup.ShowsSourceAndIdenticalEffectThenQuitsOnQ
+  --gtest_filter='Startup.ShowsSourceAndIdenticalEffectThenQuitsOnQ:Startup.PictureNamedOnTheCommandLineIsShown'
+# The desktop entry as the desktop reads it, offering the program for JPEG and PNG at least, and
+# its icon in the hicolor sizes.
+desktop-file-validate /usr/share/applications/tonemorph.desktop
+grep -q '^MimeType=.*image/jpeg;.*image/png;' /usr/share/applications/tonemorph.desktop
+grep -q '^Exec=tonemorph %f$' /usr/share/applications/tonemorph.desktop
+for size in 16 22 24 32 48 64 128 256 512; do
+  [[ "$(file -b /usr/share/icons/hicolor/${size}x${size}/apps/tonemorph.png)" == "PNG image data, $size x $size, 8-bit/color RGBA"* ]] ||
+    { echo "no ${size}x${size} icon" >&2; exit 1; }
+done
+echo "desktop entry and icons: in place"
 man -w tonemorph
 MANWIDTH=80 man --warnings -l "$(man -w tonemorph)" >/dev/null
 

@@ -15,6 +15,8 @@
 #include <memory>
 #include <optional>
 
+#include <opencv2/imgcodecs.hpp>
+
 #include "gui/tool_fixture.h"
 #include "reference/literal_pass.h"
 
@@ -28,22 +30,24 @@ protected:
         gui::copyFile(exe, dir_.file("tonemorph.exe"));
         // The program under Wine (tools/wine-env stops Wine's server after it).
         std::ofstream(dir_.file("run-under-wine"))
-            << "#!/bin/sh\nexec " << gui::repoFile("tools/wine-env") << " /usr/lib/wine/wine64 ./tonemorph.exe\n";
+            << "#!/bin/sh\nexec " << gui::repoFile("tools/wine-env") << " /usr/lib/wine/wine64 ./tonemorph.exe \"$@\"\n";
         ::chmod(dir_.file("run-under-wine").c_str(), 0755);
     }
 
-    // locale: the Unix locale Wine derives the Windows ANSI code page from.
-    void start(const std::string& locale = "C.UTF-8") {
+    // locale: the Unix locale Wine derives the Windows ANSI code page from. arguments: the
+    // program's command line.
+    void start(const std::string& locale = "C.UTF-8", const std::vector<std::string>& arguments = {}) {
         run_ = std::make_unique<gui::ProgramRun>(
             dir_.path(), display_.name(),
             std::vector<std::string>{"TONEMORPH_EXECUTABLE=" + dir_.file("run-under-wine"), "LANG=" + locale,
-                                     "LC_ALL=" + locale});
+                                     "LC_ALL=" + locale},
+            gui::Output::kFiles, arguments);
     }
 
     // Starts the program and waits for its three windows and its banner (Wine's first start in a
     // fresh prefix is slow).
-    gui::ToolWindows startAndWait(const std::string& locale = "C.UTF-8") {
-        start(locale);
+    gui::ToolWindows startAndWait(const std::string& locale = "C.UTF-8", const std::vector<std::string>& arguments = {}) {
+        start(locale, arguments);
         const gui::ToolWindows windows = gui::waitForToolWindows(display_.connection(), 90.0);
         EXPECT_TRUE(windows.complete()) << "stdout: " << run_->out() << "\nstderr: " << run_->err();
         EXPECT_TRUE(windows.complete() && gui::waitUntil(20.0, [&] { return out() == gui::kBanner; })) << out();
@@ -198,6 +202,21 @@ TEST_F(WineRun, ClosingAllThreeWindowsEndsIt) {
     EXPECT_FALSE(run_->waitExit(2.0).has_value()) << "ended with a window still open";
     gui::requestClose(display_.connection(), windows.panel);
     EXPECT_EQ(run_->waitExit(30.0), 0) << run_->err();
+}
+
+// Ensure a picture dropped on the program, which Windows passes as its full path, is the one shown,
+// its folder and name in Chinese under a Western code page (which the narrow argv cannot carry).
+TEST_F(WineRun, PictureDroppedOnTheProgramIsOpened) {
+    gui::copyFile(gui::repoFile("sample/1.jpg"), dir_.file("1.jpg"));
+    const cv::Mat picture = gui::testPicture({320, 240});
+    std::filesystem::create_directories(dir_.file("我的图片"));
+    ASSERT_TRUE(cv::imwrite(dir_.file("我的图片/猫.png"), picture));
+    std::string windowsPath = "Z:" + dir_.file("我的图片/猫.png");
+    std::replace(windowsPath.begin(), windowsPath.end(), '/', '\\');
+    const gui::ToolWindows windows = startAndWait("C.UTF-8", {windowsPath});
+    ASSERT_TRUE(windows.complete());
+    EXPECT_TRUE(effectShows(windows.effect, picture)) << "not the dropped picture";
+    EXPECT_EQ(quitWithQ(windows.effect), 0) << run_->err();
 }
 
 // Ensure a 1.jpg that holds no picture is refused as on Linux: the message, status 1, no window.

@@ -1,8 +1,9 @@
 // Windows: the wide command line, split as the C runtime splits it, each argument in UTF-8.
 #include "platform/command_line_args.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 std::vector<std::string> utf8Arguments(int argc, char** argv) {
     std::vector<std::string> arguments;

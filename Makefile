@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 
 PREFIX ?= /usr/local
 
-.PHONY: bench-decode test-backends install uninstall run test test-unit test-cpus test-asan test-package test-release bench-release bench bench-builds bench-check bench-windows package fuzz windows test-windows package-windows clean
+.PHONY: test-opencv5 bench-decode test-backends install uninstall run test test-unit test-cpus test-asan test-package test-release bench-release bench bench-builds bench-check bench-windows package fuzz windows test-windows package-windows clean
 
 run:
 	tools/install-deps run
@@ -119,6 +119,11 @@ package:
 RELEASE ?= trixie
 test-release:
 	tools/test-release $(RELEASE)
+
+# make test against OpenCV 5: Debian experimental's packages of it in a fresh Debian unstable root
+# (as root; some ten minutes).
+test-opencv5:
+	tools/test-release sid "tools/experimental-opencv && make test"
 
 # `make bench` as that release's compiler builds it, in a fresh root of it (as root; minutes).
 bench-release:

@@ -5,11 +5,17 @@
 // the library's own calls for every other backend).
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
 #include "window_names.h"
+
+// Called when no X server can be reached but a Wayland compositor answers at display: tells the
+// toolkit to draw there and returns empty, or says what the toolkit lacks to (a package to
+// install, for one).
+std::string useWaylandDisplay(const std::string& display);
 
 // Opens one of the three windows under its id, its title shown exactly.
 void openWindow(const WindowName& window, int flags);

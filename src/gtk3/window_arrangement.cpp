@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -141,6 +142,12 @@ cv::Vec4i frameOf(GtkWindow* window) {
 // no pixel at all, which a long thin picture does in any window shorter than half its length over
 // its width: such a picture is shown at 1:1, in a window as large as the picture, which the window
 // system can hold up to 32767 pixels a side.
+std::string useWaylandDisplay(const std::string& /*display*/) {
+    // GTK 3 draws on Wayland itself; asked to, in case a stale DISPLAY would make it try X first.
+    if (std::getenv("GDK_BACKEND") == nullptr) ::setenv("GDK_BACKEND", "wayland", 1);
+    return {};
+}
+
 int pictureWindowFlags(cv::Size picture) {
     const int longSide = std::max(picture.width, picture.height);
     const int shortSide = std::min(picture.width, picture.height);

@@ -8,6 +8,10 @@
 
 #include "plain/library_windows.h"
 
+std::string useWaylandDisplay(const std::string& display) {
+    return "the window backend of this OpenCV build is not known to draw on the Wayland display \"" + display + "\"";
+}
+
 int pictureWindowFlags(cv::Size) { return cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL; }
 
 void openWindow(const WindowName& window, int flags) { library_windows::open(window, flags); }

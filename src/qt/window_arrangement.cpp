@@ -1,8 +1,10 @@
 #include "window_arrangement.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QGuiApplication>
 #include <QElapsedTimer>
+#include <QLibraryInfo>
 #include <QGraphicsView>
 #include <QScreen>
 #include <QSlider>
@@ -14,7 +16,9 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include <opencv2/highgui.hpp>
 
@@ -107,6 +111,32 @@ void showScaled(const WindowName& window, cv::Size picture, cv::Size view) {
 }
 
 }  // namespace
+
+std::string useWaylandDisplay(const std::string& display) {
+    // Qt draws on Wayland through a platform plugin of its own, packaged apart from Qt itself.
+    std::vector<QString> folders;
+    const QByteArray pluginPath = qgetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
+    if (!pluginPath.isEmpty()) {
+        folders.push_back(QString::fromLocal8Bit(pluginPath));
+    } else {
+#if QT_VERSION_MAJOR >= 6
+        folders.push_back(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
+#else
+        folders.push_back(QLibraryInfo::location(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
+#endif
+        for (const QString& folder : QString::fromLocal8Bit(qgetenv("QT_PLUGIN_PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+            folders.push_back(folder + QStringLiteral("/platforms"));
+        }
+    }
+    for (const QString& folder : folders) {
+        if (!QDir(folder).entryList({QStringLiteral("*qwayland*")}, QDir::Files).isEmpty()) {
+            qputenv("QT_QPA_PLATFORM", "wayland");
+            return {};
+        }
+    }
+    return "Qt " + std::to_string(QT_VERSION_MAJOR) + " cannot draw on the Wayland display \"" + display +
+           "\" without its Wayland plugin: install " + (QT_VERSION_MAJOR >= 6 ? "qt6-wayland" : "qtwayland5");
+}
 
 int pictureWindowFlags(cv::Size) { return cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL; }
 

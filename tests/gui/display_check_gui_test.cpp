@@ -3,9 +3,11 @@
 // their last client leaves (the check's own connection must not be that last client).
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gui/tool_fixture.h"
 
@@ -90,6 +92,36 @@ TEST_F(DisplayCheck, ServerThatEndsWhenIdleStartsEveryTime) {
         EXPECT_TRUE(gui::waitUntil(5.0, [&] { return !display.running(); }))
             << "the server did not end with its last client";
     }
+}
+
+// Ensure a session with a Wayland compositor and no usable X server (none at all, or a DISPLAY
+// left over from another session) starts the program on Wayland, where the toolkit can draw
+// there; and that where it cannot (Qt without its Wayland plugin), one line names the package
+// that brings it, before the picture is decoded.
+TEST_F(DisplayCheck, WaylandWithoutXServerStartsWhereTheToolkitCanDraw) {
+    gui::copyFile(gui::repoFile("sample/1.jpg"), dir_.file("1.jpg"));
+    const gui::WaylandCompositor compositor;
+    const std::vector<std::string> wayland{"WAYLAND_DISPLAY=" + compositor.socket()};
+    for (const std::string display : {"", ":4999"}) {
+        SCOPED_TRACE("DISPLAY " + (display.empty() ? std::string("unset") : display));
+        gui::ProgramRun run(dir_.path(), display, wayland);
+        EXPECT_TRUE(gui::waitUntil(gui::kStartTimeout, [&] { return run.out() == gui::kBanner || !run.running(); }))
+            << "stdout: " << run.out();
+        EXPECT_EQ(run.out(), gui::kBanner) << "stderr: " << run.err();
+        run.signal(SIGTERM);  // no key can be typed into this compositor
+        EXPECT_EQ(run.waitExit(10.0), 128 + SIGTERM) << run.err();
+    }
+    if (gui::kToolkit != "qt") return;  // GTK 3 draws on Wayland by itself
+    const gui::ScratchDir noPlugins;
+    std::vector<std::string> withoutPlugin = wayland;
+    withoutPlugin.push_back("QT_QPA_PLATFORM_PLUGIN_PATH=" + noPlugins.path());
+    gui::ProgramRun run(dir_.path(), "", withoutPlugin);
+    EXPECT_EQ(run.waitExit(10.0), 1);
+    EXPECT_EQ(run.out(), "");
+    const std::string package = std::string(QT_VERSION_MAJOR_TEXT) == "6" ? "qt6-wayland" : "qtwayland5";
+    EXPECT_EQ(run.err(), "tonemorph: no display: no X server can be reached, and Qt " QT_VERSION_MAJOR_TEXT
+                         " cannot draw on the Wayland display \"" + compositor.socket() +
+                         "\" without its Wayland plugin: install " + package + "\n");
 }
 
 }  // namespace

@@ -7,6 +7,9 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,6 +155,52 @@ bool windowManagerRunning(Display* display) {
     return rootProperty(display, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, 1).size() == 1;
 }
 
+namespace {
+
+// Whether something accepts connections on the Unix socket at path.
+bool socketAnswers(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool answers = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return answers;
+}
+
+}  // namespace
+
+WaylandCompositor::WaylandCompositor() {
+    ::chmod(runtime_.path().c_str(), 0700);  // as a session's runtime folder is
+    socket_ = runtime_.file("wayland-tm");
+    const pid_t test = ::getpid();
+    // Older weston names its backends by module file, newer by name.
+    for (const char* backend : {"--backend=headless-backend.so", "--backend=headless"}) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            endWithParent(test);
+            silenceStandardStreams();
+            ::setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+            ::unsetenv("DISPLAY");
+            ::unsetenv("WAYLAND_DISPLAY");
+            ::execlp("weston", "weston", backend, "--socket=wayland-tm", "--width=1280", "--height=1024",
+                     "--idle-time=0", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        if (waitUntil(10.0, [&] { return socketAnswers(socket_) || reap(pid_, false).has_value(); }) &&
+            socketAnswers(socket_)) {
+            return;
+        }
+        stopProcess(pid_);
+        pid_ = -1;
+    }
+    throw std::runtime_error("weston did not start (is it installed?)");
+}
+
+WaylandCompositor::~WaylandCompositor() { stopProcess(pid_); }
+
 ScratchDir::ScratchDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tonemorph-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -208,6 +257,7 @@ ProgramRun::ProgramRun(const std::string& workDir, const std::string& display,
         // Keeps the toolkit from warning about a missing runtime folder on our stderr.
         ::setenv("XDG_RUNTIME_DIR", workDir.c_str(), 1);
         ::unsetenv("QT_QPA_PLATFORM");
+        ::unsetenv("WAYLAND_DISPLAY");  // a test that wants one gives it
         // A session bus that is not there: without any, the toolkit's D-Bus would start one bound
         // to the test's X display (dbus-launch --autolaunch, where dbus-x11 is installed), which
         // outlives the program and keeps the display in use.

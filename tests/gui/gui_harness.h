@@ -63,6 +63,24 @@ private:
     std::string path_;
 };
 
+// A headless Wayland compositor (weston) of the test's own, its socket in a runtime folder of its
+// own; gone with the object. Throws when weston does not come up (is it installed?).
+class WaylandCompositor {
+public:
+    WaylandCompositor();
+    ~WaylandCompositor();
+    WaylandCompositor(const WaylandCompositor&) = delete;
+    WaylandCompositor& operator=(const WaylandCompositor&) = delete;
+
+    // The socket's absolute path, as WAYLAND_DISPLAY takes it.
+    const std::string& socket() const { return socket_; }
+
+private:
+    ScratchDir runtime_;
+    pid_t pid_ = -1;
+    std::string socket_;
+};
+
 // Where the program's standard output goes.
 enum class Output {
     kFiles,       // stdout.txt and stderr.txt in the work folder

@@ -1,10 +1,14 @@
 #include "platform/display_check.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -52,25 +56,56 @@ xcb_connection_t* connectAndPing(const char* display) {
     return nullptr;
 }
 
+// The Wayland display WAYLAND_DISPLAY names (a socket in XDG_RUNTIME_DIR, or a path) when a
+// compositor accepts a connection on it; empty otherwise.
+std::string answeringWaylandDisplay() {
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    if (name == nullptr || *name == '\0') return {};
+    std::string path = name;
+    if (path.front() != '/') {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        if (runtime == nullptr || *runtime == '\0') return {};
+        path = std::string(runtime) + "/" + path;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return {};
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0) return {};
+    const bool answers = ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(socket);
+    return answers ? std::string(name) : std::string();
+}
+
 }  // namespace
 
-std::string displayProblem() {
+std::string displayProblem(std::string (*useWayland)(const std::string& display)) {
     // A platform other than X11 chosen for the toolkit (offscreen, wayland) is its own business.
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     if (platform != nullptr && *platform != '\0' && std::string(platform).rfind("xcb", 0) != 0) {
         return {};
     }
+    const std::string wayland = answeringWaylandDisplay();
     const char* display = std::getenv("DISPLAY");
+    if (display != nullptr && *display != '\0') {
+        // A server in the middle of a reset (its last client just left) refuses or drops
+        // connections for a moment; only a display that stays unreachable is reported. Beside a
+        // live Wayland display, a dead X one is not waited for long.
+        const int attempts = wayland.empty() ? 8 : 2;
+        for (int attempt = 0; attempt < attempts; ++attempt) {
+            heldConnection = connectAndPing(display);
+            if (heldConnection != nullptr) return {};
+            std::this_thread::sleep_for(std::chrono::milliseconds(25 << std::min(attempt, 3)));
+        }
+    }
+    if (!wayland.empty() && useWayland != nullptr) {
+        const std::string lacking = useWayland(wayland);
+        if (lacking.empty()) return {};
+        return "no display: no X server can be reached, and " + lacking;
+    }
     if (display == nullptr || *display == '\0') {
         return "no display: the DISPLAY environment variable is not set, so no window can be opened";
-    }
-    // A server in the middle of a reset (its last client just left) refuses or drops connections
-    // for a moment; only a display that stays unreachable is reported.
-    constexpr int kAttempts = 8;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        heldConnection = connectAndPing(display);
-        if (heldConnection != nullptr) return {};
-        std::this_thread::sleep_for(std::chrono::milliseconds(25 << std::min(attempt, 3)));
     }
     return std::string("no display: cannot connect to the X display \"") + display +
            "\", so no window can be opened";

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-std::string displayProblem() {
+std::string displayProblem(std::string (*/*useWayland*/)(const std::string&)) {
     USEROBJECTFLAGS flags{};
     const HWINSTA station = GetProcessWindowStation();
     if (station == nullptr ||

@@ -342,10 +342,10 @@ TEST_F(BadInput, LargePhotoStartsWithinTheSameLimit) {
     EXPECT_TRUE(err.empty() || err.rfind("tonemorph: decoding 1.jpg, a picture of 8000x6000 pixels", 0) == 0) << err;
 }
 
-// Ensure a picture that takes seconds to decode (300 megapixels) says so while it decodes, naming
-// its size and its file's, once, and nothing else meanwhile.
+// Ensure a picture that takes seconds to decode (300 megapixels, 16-bit and interlaced) says so
+// while it decodes, naming its size and its file's, once, and nothing else meanwhile.
 TEST_F(BadInput, SlowDecodeIsAnnounced) {
-    writeBytes(blackGreyPng(20000, 15000));
+    writeBytes(crafted::slowGreyPng(20000, 15000));
     const std::string notice = slowDecodeNotice(
         "20000x15000", tonemorph::describeBytes(static_cast<int64_t>(std::filesystem::file_size(picturePath()))));
     gui::ProgramRun run(dir_.path(), display_.name());

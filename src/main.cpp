@@ -276,7 +276,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         // Before decoding, which can take long for a large picture.
-        const std::string problem = displayProblem(useWaylandDisplay);
+        const std::string problem = displayProblem(useSessionDisplay);
         if (!problem.empty()) {
             std::cerr << "tonemorph: " << problem << std::endl;
             return 1;

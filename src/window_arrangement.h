@@ -12,10 +12,11 @@
 
 #include "window_names.h"
 
-// Called when no X server can be reached but a Wayland compositor answers at display: tells the
-// toolkit to draw there and returns empty, or says what the toolkit lacks to (a package to
-// install, for one).
-std::string useWaylandDisplay(const std::string& display);
+// Called when a Wayland compositor answers at display; xServer: whether an X server answers too
+// (the session's XWayland). Unless the user chose where the toolkit draws, it is told: through X
+// where there is one, since only there may a program place its windows, on Wayland otherwise.
+// Returns empty, or why the toolkit cannot draw on Wayland (a package to install, for one).
+std::string useSessionDisplay(const std::string& display, bool xServer);
 
 // Opens one of the three windows under its id, its title shown exactly.
 void openWindow(const WindowName& window, int flags);

@@ -142,9 +142,15 @@ cv::Vec4i frameOf(GtkWindow* window) {
 // no pixel at all, which a long thin picture does in any window shorter than half its length over
 // its width: such a picture is shown at 1:1, in a window as large as the picture, which the window
 // system can hold up to 32767 pixels a side.
-std::string useWaylandDisplay(const std::string& /*display*/) {
-    // GTK 3 draws on Wayland itself; asked to, in case a stale DISPLAY would make it try X first.
-    if (std::getenv("GDK_BACKEND") == nullptr) ::setenv("GDK_BACKEND", "wayland", 1);
+std::string useSessionDisplay(const std::string& display, bool xServer) {
+    const char* chosen = std::getenv("GDK_BACKEND");
+    if (chosen != nullptr && *chosen != '\0') {
+        if (xServer || std::string(chosen).find("wayland") != std::string::npos) return {};
+        return std::string("GDK_BACKEND=") + chosen + " keeps GTK from drawing on the Wayland display \"" + display + "\"";
+    }
+    // GTK 3 draws on Wayland itself; told which, since it would pick Wayland beside an X server
+    // and X first beside a stale DISPLAY.
+    ::setenv("GDK_BACKEND", xServer ? "x11" : "wayland", 1);
     return {};
 }
 

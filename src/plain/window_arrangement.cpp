@@ -8,7 +8,8 @@
 
 #include "plain/library_windows.h"
 
-std::string useWaylandDisplay(const std::string& display) {
+std::string useSessionDisplay(const std::string& display, bool xServer) {
+    if (xServer) return {};
     return "the window backend of this OpenCV build is not known to draw on the Wayland display \"" + display + "\"";
 }
 

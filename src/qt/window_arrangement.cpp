@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QLibraryInfo>
 #include <QGraphicsView>
+#include <QLayout>
 #include <QScreen>
 #include <QSlider>
 #include <QStyle>
@@ -15,12 +16,23 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <opencv2/highgui.hpp>
+
+#if defined(__has_include)
+#if __has_include(<xcb/xcb.h>)
+#include <xcb/xcb.h>
+#define TONEMORPH_QT_XCB 1
+#endif
+#endif
+#ifndef TONEMORPH_QT_XCB
+#define TONEMORPH_QT_XCB 0
+#endif
 
 #include "core/window_layout.h"
 #include "plain/library_windows.h"
@@ -59,6 +71,10 @@ QSize fitPanelToSliders(QWidget* panel) {
     for (QSlider* slider : sliders) slider->setMinimumWidth(width);
     // A little room around the sliders, so no groove ends at the window's edge.
     panel->setContentsMargins(6, 4, 6, 4);
+    // The panel's layout would hold it to the sliders' height, and a tiling window manager's
+    // tile is taller: the part of it outside the panel would never be drawn.
+    if (QLayout* box = panel->layout()) box->setSizeConstraint(QLayout::SetMinimumSize);
+    panel->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     processEvents();
     const QSize size = panel->minimumSizeHint();
     panel->resize(size);
@@ -110,9 +126,76 @@ void showScaled(const WindowName& window, cv::Size picture, cv::Size view) {
     cv::resizeWindow(window.id, view.width, view.height);
 }
 
+// The sizes the X server has for the windows, whatever the toolkit believes.
+class ServerSizes {
+public:
+    ServerSizes() {
+#if TONEMORPH_QT_XCB
+        if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+            connection_ = xcb_connect(nullptr, nullptr);
+            if (xcb_connection_has_error(connection_) != 0) {
+                xcb_disconnect(connection_);
+                connection_ = nullptr;
+            }
+        }
+#endif
+    }
+    ~ServerSizes() {
+#if TONEMORPH_QT_XCB
+        if (connection_ != nullptr) xcb_disconnect(connection_);
+#endif
+    }
+    ServerSizes(const ServerSizes&) = delete;
+    ServerSizes& operator=(const ServerSizes&) = delete;
+
+    // In the toolkit's units (the server's pixels over the scale); empty where not known (no X11).
+    QSize size(QWidget* window) const {
+#if TONEMORPH_QT_XCB
+        if (connection_ == nullptr) return {};
+        xcb_get_geometry_reply_t* reply = xcb_get_geometry_reply(
+            connection_, xcb_get_geometry(connection_, static_cast<xcb_window_t>(window->winId())), nullptr);
+        if (reply == nullptr) return {};
+        const double scale = window->devicePixelRatioF();
+        const QSize size(static_cast<int>(std::lround(reply->width / scale)),
+                         static_cast<int>(std::lround(reply->height / scale)));
+        std::free(reply);
+        return size;
+#else
+        (void)window;
+        return {};
+#endif
+    }
+
+private:
+#if TONEMORPH_QT_XCB
+    xcb_connection_t* connection_ = nullptr;
+#endif
+};
+
+bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
+// A compositor places a window when it first appears, at the size it has then, and keeps it there
+// as it grows: shown anew at their final sizes, the windows are placed inside the screen.
+void remapAtSize(std::initializer_list<QWidget*> windows) {
+    settle(20);
+    for (QWidget* window : windows) window->hide();
+    processEvents();
+    for (QWidget* window : windows) window->show();
+    settle(40);
+}
+
 }  // namespace
 
-std::string useWaylandDisplay(const std::string& display) {
+std::string useSessionDisplay(const std::string& display, bool xServer) {
+    const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
+    if (!chosen.isEmpty()) {
+        if (xServer || !chosen.startsWith("xcb")) return {};
+        return "QT_QPA_PLATFORM=" + chosen.toStdString() + " keeps Qt from drawing on the Wayland display \"" + display + "\"";
+    }
+    if (xServer) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        return {};
+    }
     // Qt draws on Wayland through a platform plugin of its own, packaged apart from Qt itself.
     std::vector<QString> folders;
     const QByteArray pluginPath = qgetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
@@ -172,6 +255,15 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
     request.picture = picture;
     tonemorph::WindowLayout layout = tonemorph::layOutWindows(request);
 
+    // A Wayland compositor places every window itself, and a tiling one sizes it too: the
+    // windows are only asked for their sizes once, never held to them, and a window of one fixed
+    // size would be floated over the others, so even a picture shown whole stays resizable.
+    if (onWayland()) {
+        panel->resize(panelSize);
+        for (const WindowName* window : {&sourceWindow, &effectWindow}) showScaled(*window, picture, layout.view);
+        remapAtSize({panel, source, effect});
+        return;
+    }
     for (const WindowName* window : {&sourceWindow, &effectWindow}) {
         if (layout.oneToOne) {
             showAtOneToOne(*window);
@@ -188,26 +280,56 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
     // A window manager still busy taking the windows on may place or size them its own way once
     // they are shown, and tells the toolkit only afterwards: ask again until every window has
     // stayed where it belongs for two looks in a row.
-    const std::pair<QWidget*, cv::Point> places[] = {
-        {panel, layout.panel}, {source, layout.source}, {effect, layout.effect}};
-    // A Wayland compositor places every window itself and ignores a program's moves: waiting for
-    // them to take would only hold up the start; the sizes still apply.
-    const bool canPlace = !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    struct Wanted {
+        const WindowName* name;
+        QWidget* window;
+        QPoint at;
+        QSize size;       // empty: the window keeps the size it has
+        int missed = 0;   // looks in a row it was not where and as large as asked
+    };
+    Wanted wanted[] = {
+        {&panelWindow, panel, QPoint(layout.panel.x, layout.panel.y), panelSize},
+        {&sourceWindow, source, QPoint(layout.source.x, layout.source.y), layout.oneToOne ? QSize() : pictureWindow},
+        {&effectWindow, effect, QPoint(layout.effect.x, layout.effect.y), layout.oneToOne ? QSize() : pictureWindow}};
+    // A tiling window manager puts every window in a tile of its choosing, however often asked
+    // otherwise; a window it keeps refusing is left where it put it, at the size it gave it,
+    // which the picture views then fit.
+    const int kRefused = 4;
+    const ServerSizes server;
     int calmLooks = 0;
     for (int attempt = 0; attempt < 40 && calmLooks < 2; ++attempt) {
-        bool placed = panel->size() == panelSize;
-        if (!placed) panel->resize(panelSize);
-        for (const auto& [window, at] : places) {
-            if (canPlace && placeOf(window, windowManager) != QPoint(at.x, at.y)) {
-                window->move(at.x, at.y);
-                placed = false;
+        bool placed = true;
+        for (Wanted& want : wanted) {
+            if (want.missed >= kRefused) continue;
+            const bool off = placeOf(want.window, windowManager) != want.at;
+            const bool sized = want.size.isEmpty() || want.window->size() == want.size;
+            // Some refuse without a word, and the toolkit goes on believing it has the size it
+            // asked for, drawing only that much of the window.
+            const QSize real = server.size(want.window);
+            const bool believed = !real.isEmpty() && real != want.window->size();
+            if (!off && sized && !believed) {
+                want.missed = 0;
+                continue;
             }
-        }
-        for (QWidget* window : {source, effect}) {
-            if (!layout.oneToOne && window->size() != pictureWindow) {
-                window->resize(pictureWindow);
-                placed = false;
+            placed = false;
+            if (++want.missed >= kRefused) {
+                if (!real.isEmpty() && real != want.window->size()) {
+                    // A picture shown at its own size has a window of that size only: the
+                    // window manager's size needs a window that scales its picture.
+                    if (want.name != &panelWindow && layout.oneToOne) {
+                        cv::setWindowProperty(want.name->id, cv::WND_PROP_AUTOSIZE, cv::WINDOW_NORMAL);
+                        cv::setWindowProperty(want.name->id, cv::WND_PROP_ASPECT_RATIO, cv::WINDOW_KEEPRATIO);
+                        want.window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+                    }
+                    want.window->resize(real);
+                    // Where the picture was drawn before it was fitted to the new size.
+                    want.window->setAutoFillBackground(true);
+                    want.window->update();
+                }
+                continue;
             }
+            if (off) want.window->move(want.at);
+            if (!sized) want.window->resize(want.size);
         }
         calmLooks = placed ? calmLooks + 1 : 0;
         settle(40);

@@ -196,7 +196,7 @@ tonemorph::FrameMargins marginsOf(HWND area, HWND frame) {
 
 // Resizable, so that no window grows past the screen before it is arranged; the library stretches
 // the picture to the window.
-std::string useWaylandDisplay(const std::string& /*display*/) { return {}; }  // never asked on Windows
+std::string useSessionDisplay(const std::string& /*display*/, bool /*xServer*/) { return {}; }  // never asked on Windows
 
 int pictureWindowFlags(cv::Size) { return cv::WINDOW_NORMAL; }
 

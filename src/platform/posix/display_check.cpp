@@ -80,7 +80,7 @@ std::string answeringWaylandDisplay() {
 
 }  // namespace
 
-std::string displayProblem(std::string (*useWayland)(const std::string& display)) {
+std::string displayProblem(std::string (*useSession)(const std::string& display, bool xServer)) {
     // A platform other than X11 chosen for the toolkit (offscreen, wayland) is its own business.
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     if (platform != nullptr && *platform != '\0' && std::string(platform).rfind("xcb", 0) != 0) {
@@ -95,12 +95,15 @@ std::string displayProblem(std::string (*useWayland)(const std::string& display)
         const int attempts = wayland.empty() ? 8 : 2;
         for (int attempt = 0; attempt < attempts; ++attempt) {
             heldConnection = connectAndPing(display);
-            if (heldConnection != nullptr) return {};
+            if (heldConnection != nullptr) {
+                if (!wayland.empty() && useSession != nullptr) useSession(wayland, true);
+                return {};
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(25 << std::min(attempt, 3)));
         }
     }
-    if (!wayland.empty() && useWayland != nullptr) {
-        const std::string lacking = useWayland(wayland);
+    if (!wayland.empty() && useSession != nullptr) {
+        const std::string lacking = useSession(wayland, false);
         if (lacking.empty()) return {};
         return "no display: no X server can be reached, and " + lacking;
     }

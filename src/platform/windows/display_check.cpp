@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-std::string displayProblem(std::string (*/*useWayland*/)(const std::string&)) {
+std::string displayProblem(std::string (*/*useSession*/)(const std::string&, bool)) {
     USEROBJECTFLAGS flags{};
     const HWINSTA station = GetProcessWindowStation();
     if (station == nullptr ||

@@ -174,16 +174,6 @@ private:
 
 bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
 
-// A compositor places a window when it first appears, at the size it has then, and keeps it there
-// as it grows: shown anew at their final sizes, the windows are placed inside the screen.
-void remapAtSize(std::initializer_list<QWidget*> windows) {
-    settle(20);
-    for (QWidget* window : windows) window->hide();
-    processEvents();
-    for (QWidget* window : windows) window->show();
-    settle(40);
-}
-
 }  // namespace
 
 std::string useSessionDisplay(const std::string& display, bool xServer) {
@@ -258,10 +248,17 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
     // A Wayland compositor places every window itself, and a tiling one sizes it too: the
     // windows are only asked for their sizes once, never held to them, and a window of one fixed
     // size would be floated over the others, so even a picture shown whole stays resizable.
+    // A stacking one places a window when it first appears, at the size it has then, and keeps
+    // it there as it grows: the windows are shown anew at their sizes, set while they are hidden,
+    // since a late answer to their first showing could still size them back.
     if (onWayland()) {
+        settle(20);
+        for (QWidget* window : {panel, source, effect}) window->hide();
+        processEvents();
         panel->resize(panelSize);
         for (const WindowName* window : {&sourceWindow, &effectWindow}) showScaled(*window, picture, layout.view);
-        remapAtSize({panel, source, effect});
+        for (QWidget* window : {panel, source, effect}) window->show();
+        settle(40);
         return;
     }
     for (const WindowName* window : {&sourceWindow, &effectWindow}) {

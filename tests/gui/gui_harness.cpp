@@ -26,9 +26,7 @@
 
 namespace gui {
 
-namespace {
-
-std::optional<int> reap(pid_t pid, bool block, long* peakKiB = nullptr) {
+std::optional<int> reap(pid_t pid, bool block, long* peakKiB) {
     int status = 0;
     rusage usage{};
     const pid_t done = ::wait4(pid, &status, block ? 0 : WNOHANG, &usage);
@@ -61,6 +59,8 @@ void silenceStandardStreams() {
     ::dup2(devNull, STDOUT_FILENO);
     ::dup2(devNull, STDERR_FILENO);
 }
+
+namespace {
 
 // Windows come and go under the program's control; a request about one that just vanished is
 // an answer ("gone"), not a reason to end the test process.
@@ -155,8 +155,6 @@ bool windowManagerRunning(Display* display) {
     return rootProperty(display, "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, 1).size() == 1;
 }
 
-namespace {
-
 // Whether something accepts connections on the Unix socket at path.
 bool socketAnswers(const std::string& path) {
     sockaddr_un address{};
@@ -169,8 +167,6 @@ bool socketAnswers(const std::string& path) {
     ::close(fd);
     return answers;
 }
-
-}  // namespace
 
 WaylandCompositor::WaylandCompositor() {
     ::chmod(runtime_.path().c_str(), 0700);  // as a session's runtime folder is
@@ -486,24 +482,27 @@ double meanDifference(const cv::Mat& a, const cv::Mat& b) {
 
 }  // namespace
 
+void compareScaled(const cv::Mat& shown, const cv::Mat& picture, ScaledView& view) {
+    cv::Mat expected;
+    cv::resize(picture, expected, shown.size(), 0, 0, cv::INTER_AREA);
+    view.whole = meanDifference(shown, expected);
+    const cv::Size corner(std::max(1, shown.cols / 20), std::max(1, shown.rows / 20));
+    view.worstCorner = 0;
+    for (const cv::Point at : {cv::Point(0, 0), cv::Point(shown.cols - corner.width, 0),
+                               cv::Point(0, shown.rows - corner.height),
+                               cv::Point(shown.cols - corner.width, shown.rows - corner.height)}) {
+        const cv::Rect r(at, corner);
+        view.worstCorner = std::max(view.worstCorner, meanDifference(shown(r), expected(r)));
+    }
+}
+
 ScaledView compareScaledView(Display* display, Window window, const cv::Mat& picture, double seconds) {
     ScaledView view;
     view.content = windowSize(display, window);
-    cv::Mat expected;
-    cv::resize(picture, expected, view.content, 0, 0, cv::INTER_AREA);
     waitUntil(seconds, [&] {
         const cv::Mat shot = screenshot(display, window);
         if (shot.size() != view.content) return false;
-        view.whole = meanDifference(shot, expected);
-        const cv::Size corner(std::max(1, view.content.width / 20), std::max(1, view.content.height / 20));
-        view.worstCorner = 0;
-        for (const cv::Point at :
-             {cv::Point(0, 0), cv::Point(view.content.width - corner.width, 0),
-              cv::Point(0, view.content.height - corner.height),
-              cv::Point(view.content.width - corner.width, view.content.height - corner.height)}) {
-            const cv::Rect r(at, corner);
-            view.worstCorner = std::max(view.worstCorner, meanDifference(shot(r), expected(r)));
-        }
+        compareScaled(shot, picture, view);
         return view.close();
     });
     return view;
@@ -610,6 +609,21 @@ cv::Mat testPicture(cv::Size size) {
     const cv::Scalar colours[] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {255, 255, 255}};
     for (int i = 0; i < 4; ++i) picture(cv::Rect(corners[i], block)).setTo(colours[i]);
     return picture;
+}
+
+bool isSampleOf(const cv::Mat& shown, const cv::Mat& picture) {
+    if (shown.empty() || shown.type() != picture.type()) return false;
+    if (shown.size() == picture.size()) return cv::norm(shown, picture, cv::NORM_INF) == 0;
+    if (shown.cols > picture.cols || shown.rows > picture.rows) return false;
+    cv::Mat sample(shown.size(), picture.type());
+    for (int r = 0; r < shown.rows; ++r) {
+        for (int c = 0; c < shown.cols; ++c) {
+            const double row = (r + 0.5) * picture.rows / shown.rows;
+            const double col = (c + 0.5) * picture.cols / shown.cols;
+            sample.at<cv::Vec3b>(r, c) = picture.at<cv::Vec3b>(static_cast<int>(row), static_cast<int>(col));
+        }
+    }
+    return cv::norm(shown, sample, cv::NORM_INF) == 0;
 }
 
 int xdotool(const std::string& display, const std::string& arguments) {

@@ -49,6 +49,15 @@ private:
     Display* connection_ = nullptr;
 };
 
+// Processes the tests start. reap: the exit status (128 + signal), or nothing while it runs.
+std::optional<int> reap(pid_t pid, bool block, long* peakKiB = nullptr);
+void stopProcess(pid_t pid);
+// In a child just forked: it dies with the test process, however that ends.
+void endWithParent(pid_t parent);
+void silenceStandardStreams();
+// Whether something accepts connections on the Unix socket at path.
+bool socketAnswers(const std::string& path);
+
 // A scratch folder, removed with everything in it.
 class ScratchDir {
 public:
@@ -202,6 +211,13 @@ struct ScaledView {
     bool close() const { return whole <= 2.0 && worstCorner <= 8.0; }
 };
 ScaledView compareScaledView(Display* display, Window window, const cv::Mat& picture, double seconds);
+
+// The same for a view already cut out of a screenshot (view.content stays as the caller set it).
+void compareScaled(const cv::Mat& shown, const cv::Mat& picture, ScaledView& view);
+
+// Whether shown is picture itself, or, smaller, one pixel of it per shown pixel: the one under the
+// shown pixel's centre (what a window showing picture scaled down is handed).
+bool isSampleOf(const cv::Mat& shown, const cv::Mat& picture);
 
 // Runs xdotool with the given arguments on the display; returns its exit status.
 int xdotool(const std::string& display, const std::string& arguments);

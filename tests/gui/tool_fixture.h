@@ -107,19 +107,7 @@ protected:
     // Whether the window was last given `picture`: itself, or where it shows it scaled down, one
     // pixel of it per shown pixel, the one under the shown pixel's centre.
     bool given(const std::string& windowId, const cv::Mat& picture) const {
-        const cv::Mat shown = lastShown(windowId);
-        if (shown.empty() || shown.type() != picture.type()) return false;
-        if (shown.size() == picture.size()) return cv::norm(shown, picture, cv::NORM_INF) == 0;
-        if (shown.cols > picture.cols || shown.rows > picture.rows) return false;
-        cv::Mat sample(shown.size(), picture.type());
-        for (int r = 0; r < shown.rows; ++r) {
-            for (int c = 0; c < shown.cols; ++c) {
-                const double row = (r + 0.5) * picture.rows / shown.rows;
-                const double col = (c + 0.5) * picture.cols / shown.cols;
-                sample.at<cv::Vec3b>(r, c) = picture.at<cv::Vec3b>(static_cast<int>(row), static_cast<int>(col));
-            }
-        }
-        return cv::norm(shown, sample, cv::NORM_INF) == 0;
+        return isSampleOf(lastShown(windowId), picture);
     }
     bool effectGiven(const cv::Mat& picture) const { return given("tonemorph-effect", picture); }
 

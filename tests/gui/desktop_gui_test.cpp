@@ -1,0 +1,250 @@
+// The program on the Wayland desktops people run, each compositor headless: sway (tiling), KWin
+// (KDE Plasma) and mutter (GNOME). As a session starts it (XWayland there, no platform chosen),
+// with native Wayland windows chosen, and with no X server at all. What the compositor says of
+// the windows is the measure: where they lie, what they show, and keys and clicks sent as its
+// seat would send them, wherever it offers a client that.
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "gui/desktop_session.h"
+#include "gui/gui_harness.h"
+#include "reference/literal_pass.h"
+
+namespace {
+
+using gui::Compositor;
+using gui::DesktopWindow;
+
+enum class Mode {
+    kSession,      // XWayland beside Wayland, as a desktop session starts the program
+    kNative,       // the same session, native Wayland windows chosen by the user
+    kWaylandOnly,  // no X server at all
+};
+
+struct DesktopCase {
+    const char* name;
+    Compositor compositor;
+    Mode mode;
+};
+
+const DesktopCase kCases[] = {
+    {"sway_session", Compositor::kSway, Mode::kSession},
+    {"sway_native", Compositor::kSway, Mode::kNative},
+    {"sway_wayland_only", Compositor::kSway, Mode::kWaylandOnly},
+    {"kwin_session", Compositor::kKwin, Mode::kSession},
+    {"kwin_native", Compositor::kKwin, Mode::kNative},
+    {"mutter_session", Compositor::kMutter, Mode::kSession},
+    {"mutter_native", Compositor::kMutter, Mode::kNative},
+};
+
+const std::string kBanner = "\n\n\t运行成功，请调整滚动条（·8·）\n\n\tq键，退出程序\n";
+const std::vector<std::string> kTitles{gui::kPanelTitle, gui::kSourceTitle, gui::kEffectTitle};
+
+class DesktopTest : public ::testing::TestWithParam<DesktopCase> {
+protected:
+    void SetUp() override {
+        const std::string missing = gui::desktopUnavailable(GetParam().compositor);
+        if (!missing.empty()) GTEST_SKIP() << missing;
+        desktop_ = std::make_unique<gui::Desktop>(GetParam().compositor, GetParam().mode != Mode::kWaylandOnly);
+    }
+
+    bool native() const { return GetParam().mode != Mode::kSession; }
+
+    // Starts the program on picture, named on its command line, as the session would.
+    void start(const cv::Mat& picture) {
+        picture_ = picture;
+        ASSERT_TRUE(cv::imwrite(dir_.file("photo.png"), picture));
+        std::vector<std::string> env = desktop_->environment();
+        for (const std::string& setting : std::vector<std::string>{
+                 "LD_PRELOAD=" IMSHOW_SPY, "TONEMORPH_SLIDER_REPORT=" + dir_.file("sliders.txt"),
+              "TONEMORPH_IMSHOW_LOG=" + dir_.file("imshow.log"), "TONEMORPH_IMSHOW_DUMP_DIR=" + dir_.path()}) {
+            env.push_back(setting);
+        }
+        if (GetParam().mode == Mode::kNative) {
+            env.push_back(gui::kToolkit == "gtk3" ? "GDK_BACKEND=wayland" : "QT_QPA_PLATFORM=wayland");
+        }
+        const std::string display = GetParam().mode == Mode::kWaylandOnly ? "" : desktop_->xDisplay();
+        run_ = std::make_unique<gui::ProgramRun>(dir_.path(), display, env, gui::Output::kFiles,
+                                                 std::vector<std::string>{"photo.png"});
+        ASSERT_TRUE(gui::waitUntil(30.0, [&] { return run_->out() == kBanner || !run_->running(); }))
+            << "stdout: " << run_->out() << "\nstderr: " << run_->err();
+        ASSERT_EQ(run_->out(), kBanner) << "stderr: " << run_->err();
+    }
+
+    // The three windows once the compositor has them where they stay (two equal looks in a row).
+    std::vector<DesktopWindow> settledWindows() {
+        std::vector<DesktopWindow> last;
+        if (!desktop_->listsNativeWindows() && native()) return last;
+        gui::waitUntil(15.0, [&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            std::vector<DesktopWindow> now = desktop_->windows(kTitles);
+            const bool same = now.size() == 3 && last.size() == 3 &&
+                              std::equal(now.begin(), now.end(), last.begin(), [](const DesktopWindow& a, const DesktopWindow& b) {
+                                  return a.title == b.title && a.frame == b.frame && a.content == b.content;
+                              });
+            last = std::move(now);
+            return same;
+        });
+        return last;
+    }
+
+    static const DesktopWindow* titled(const std::vector<DesktopWindow>& windows, const std::string& title) {
+        for (const DesktopWindow& window : windows) {
+            if (window.title == title) return &window;
+        }
+        return nullptr;
+    }
+
+    // What a picture window shows, as the compositor or XWayland gives it; empty where neither does.
+    cv::Mat shown(const DesktopWindow& window) {
+        if (window.x11 && desktop_->x() != nullptr) {
+            for (Window id : gui::windowsTitled(desktop_->x(), window.title)) {
+                if (gui::isViewable(desktop_->x(), id)) return gui::screenshot(desktop_->x(), id);
+            }
+            return {};
+        }
+        const cv::Mat screen = desktop_->screenshot();
+        if (screen.empty() || (window.content & cv::Rect(0, 0, screen.cols, screen.rows)) != window.content) return {};
+        return screen(window.content).clone();
+    }
+
+    cv::Mat lastShown(const std::string& id) const { return cv::imread(dir_.file(id + ".png"), cv::IMREAD_UNCHANGED); }
+
+    // The panel's X window, where it is on XWayland.
+    Window panelOnX() const {
+        if (desktop_->x() == nullptr) return 0;
+        for (Window id : gui::windowsTitled(desktop_->x(), gui::kPanelTitle)) {
+            if (gui::isViewable(desktop_->x(), id)) return id;
+        }
+        return 0;
+    }
+
+    // Sets the brightness slider to its top as a person would: on X by its handle and the End key,
+    // natively by a click on its handle through the seat's pointer and the End key on its keyboard.
+    // False where the compositor takes input from no client.
+    bool brightnessToTop(const DesktopWindow& panel) {
+        const std::string report = dir_.file("sliders.txt");
+        if (gui::waitForSliders(report, 10.0).size() != 5) return false;
+        if (panel.x11) {
+            gui::setSlider(desktop_->xDisplay(), panelOnX(), report, gui::kBrightness, gui::kSliderMaximum[gui::kBrightness]);
+            return true;
+        }
+        if (!desktop_->sendsInput()) return false;
+        const gui::SliderState slider = gui::readSliderReport(report)[gui::kBrightness];
+        desktop_->click(panel.content.tl() + slider.handleMiddle());
+        gui::waitUntil(5.0, [&] { return gui::readSliderReport(report)[gui::kBrightness].focused; });
+        desktop_->type("-k End");
+        return true;
+    }
+
+    // Types q as a person would into the panel; false where the compositor takes input from no client.
+    bool quitByKey() {
+        if (Window panel = panelOnX()) {
+            gui::pressKey(desktop_->xDisplay(), desktop_->x(), panel, "q");
+            return true;
+        }
+        if (!desktop_->sendsInput()) return false;
+        desktop_->focus(gui::kPanelTitle);
+        desktop_->type("q");
+        return true;
+    }
+
+    std::unique_ptr<gui::Desktop> desktop_;
+    gui::ScratchDir dir_;
+    std::unique_ptr<gui::ProgramRun> run_;
+    cv::Mat picture_;
+};
+
+// Ensure a phone photo's three windows lie inside the screen, apart wherever the compositor lets a
+// program have a say (XWayland, or a tiling compositor), each picture shown whole, the two picture
+// windows handed the same grid at the size they show; a slider moved and q typed reach the program.
+TEST_P(DesktopTest, PhotoIsShownWholeInWindowsThatFitAndAnswer) {
+    start(gui::testPicture({4000, 3000}));
+    const std::vector<DesktopWindow> windows = settledWindows();
+    if (!desktop_->listsNativeWindows() && native()) {
+        std::cout << "[ desktop ] " << GetParam().name << ": the compositor lists native windows to no client\n";
+    } else {
+        ASSERT_EQ(windows.size(), 3u) << "stderr: " << run_->err();
+        for (const DesktopWindow& window : windows) {
+            std::cout << "[ desktop ] " << GetParam().name << ": " << window.title << " frame " << window.frame
+                      << " content " << window.content << (window.x11 ? " XWayland" : " Wayland") << "\n";
+            EXPECT_EQ(window.x11, !native()) << window.title;
+            EXPECT_EQ(window.frame & desktop_->screen(), window.frame) << window.title << " leaves the screen";
+        }
+        // A stacking compositor places native windows itself, as it will: only their sizes are ours.
+        if (!native() || GetParam().compositor == Compositor::kSway) {
+            for (size_t i = 0; i < windows.size(); ++i) {
+                for (size_t j = i + 1; j < windows.size(); ++j) {
+                    EXPECT_TRUE((windows[i].frame & windows[j].frame).empty())
+                        << windows[i].title << " and " << windows[j].title << " overlap";
+                }
+            }
+        }
+    }
+
+    const DesktopWindow* source = titled(windows, gui::kSourceTitle);
+    const DesktopWindow* effect = titled(windows, gui::kEffectTitle);
+    const DesktopWindow* panel = titled(windows, gui::kPanelTitle);
+    if (source != nullptr && effect != nullptr) {
+        for (const DesktopWindow* window : {source, effect}) {
+            gui::ScaledView view;
+            const bool seen = gui::waitUntil(10.0, [&] {
+                const cv::Mat content = shown(*window);
+                if (content.empty()) return true;
+                view = gui::compareFittedView(content, picture_);
+                return view.close();
+            });
+            if (view.content.empty()) {
+                std::cout << "[ desktop ] " << GetParam().name << ": no client sees the pixels of " << window->title << "\n";
+                continue;
+            }
+            EXPECT_TRUE(seen && view.close()) << window->title << " shows the picture cut or distorted in " << view.content
+                                              << ": mean difference " << view.whole << ", worst corner " << view.worstCorner;
+        }
+        // Handed a sample no larger than what the window has room for, the same for both.
+        const cv::Mat sourceSample = lastShown("tonemorph-source");
+        const cv::Mat effectSample = lastShown("tonemorph-effect");
+        EXPECT_TRUE(gui::isSampleOf(sourceSample, picture_));
+        EXPECT_EQ(sourceSample.size(), effectSample.size());
+        EXPECT_LE(sourceSample.cols, source->content.width + 1);
+        EXPECT_LE(sourceSample.rows, source->content.height + 1);
+    }
+
+    if (panel != nullptr && brightnessToTop(*panel)) {
+        tonemorph::EffectSettings settings;
+        settings.brightnessValue = gui::kSliderMaximum[gui::kBrightness];
+        cv::Mat tone;
+        cv::Mat expected;
+        reference::literalPass(picture_, tone, expected, settings);
+        EXPECT_TRUE(gui::waitUntil(10.0, [&] { return gui::isSampleOf(lastShown("tonemorph-effect"), expected); }))
+            << "the effect window was not handed the pass at the slider's new value";
+        if (effect != nullptr) {
+            gui::ScaledView view;
+            gui::waitUntil(10.0, [&] {
+                const cv::Mat content = shown(*effect);
+                if (content.empty()) return true;
+                view = gui::compareFittedView(content, expected);
+                return view.close();
+            });
+            EXPECT_TRUE(view.content.empty() || view.close()) << "the effect window does not show the new pass";
+        }
+    } else {
+        std::cout << "[ desktop ] " << GetParam().name << ": the compositor takes no keys or clicks from a client\n";
+    }
+
+    if (quitByKey()) {
+        EXPECT_EQ(run_->waitExit(10.0), 0) << "q did not end the program; stderr: " << run_->err();
+    }
+    EXPECT_EQ(run_->err().find("tonemorph:"), std::string::npos) << run_->err();
+}
+
+INSTANTIATE_TEST_SUITE_P(Compositors, DesktopTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<DesktopCase>& tested) { return std::string(tested.param.name); });
+
+}  // namespace

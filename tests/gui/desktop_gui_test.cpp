@@ -155,25 +155,19 @@ protected:
         return true;
     }
 
-    std::unique_ptr<gui::Desktop> desktop_;
-    gui::ScratchDir dir_;
-    std::unique_ptr<gui::ProgramRun> run_;
-    cv::Mat picture_;
-};
-
-// Ensure a phone photo's three windows lie inside the screen, apart wherever the compositor lets a
-// program have a say (XWayland, or a tiling compositor), each picture shown whole, the two picture
-// windows handed the same grid at the size they show; a slider moved and q typed reach the program.
-TEST_P(DesktopTest, PhotoIsShownWholeInWindowsThatFitAndAnswer) {
-    start(gui::testPicture({4000, 3000}));
-    const std::vector<DesktopWindow> windows = settledWindows();
-    if (!desktop_->listsNativeWindows() && native()) {
-        std::cout << "[ desktop ] " << GetParam().name << ": the compositor lists native windows to no client\n";
-    } else {
-        ASSERT_EQ(windows.size(), 3u) << "stderr: " << run_->err();
+    // The three windows, once settled, each inside the screen, shown the way the mode chose, and
+    // apart wherever the program has a say in where they go; the listing goes to the log.
+    std::vector<DesktopWindow> checkedPlaces() {
+        const std::vector<DesktopWindow> windows = settledWindows();
+        if (!desktop_->listsNativeWindows() && native()) {
+            std::cout << "[ desktop ] " << GetParam().name << ": the compositor lists native windows to no client\n";
+            return windows;
+        }
+        EXPECT_EQ(windows.size(), 3u) << "stderr: " << run_->err();
         for (const DesktopWindow& window : windows) {
-            std::cout << "[ desktop ] " << GetParam().name << ": " << window.title << " frame " << window.frame
-                      << " content " << window.content << (window.x11 ? " XWayland" : " Wayland") << "\n";
+            std::cout << "[ desktop ] " << GetParam().name << " " << picture_.size() << ": " << window.title << " frame "
+                      << window.frame << " content " << window.content << (window.x11 ? " XWayland" : " Wayland")
+                      << (window.floating ? " floating" : "") << "\n";
             EXPECT_EQ(window.x11, !native()) << window.title;
             EXPECT_EQ(window.frame & desktop_->screen(), window.frame) << window.title << " leaves the screen";
         }
@@ -186,27 +180,61 @@ TEST_P(DesktopTest, PhotoIsShownWholeInWindowsThatFitAndAnswer) {
                 }
             }
         }
+        return windows;
     }
 
+    // The window shows picture whole, fitted to its size, wherever a client can see its pixels.
+    void expectWhole(const DesktopWindow& window, const cv::Mat& picture) {
+        gui::ScaledView view;
+        const bool seen = gui::waitUntil(10.0, [&] {
+            const cv::Mat content = shown(window);
+            if (content.empty()) return true;
+            view = gui::compareFittedView(content, picture);
+            return view.close();
+        });
+        if (view.content.empty()) {
+            std::cout << "[ desktop ] " << GetParam().name << ": no client sees the pixels of " << window.title << "\n";
+            return;
+        }
+        EXPECT_TRUE(seen && view.close()) << window.title << " shows the picture cut or distorted in " << view.content
+                                          << ": mean difference " << view.whole << ", worst corner " << view.worstCorner;
+    }
+
+    // Closes the window as its close button would; false where nothing can.
+    bool closeWindow(const DesktopWindow& window) {
+        if (window.x11) {
+            for (Window id : gui::windowsTitled(desktop_->x(), window.title)) gui::requestClose(desktop_->x(), id);
+            return true;
+        }
+        return desktop_->close(window.title);
+    }
+
+    // q typed into the panel ends the program with 0, where keys can be typed.
+    void quit() {
+        if (quitByKey()) {
+            EXPECT_EQ(run_->waitExit(10.0), 0) << "q did not end the program; stderr: " << run_->err();
+        }
+        EXPECT_EQ(run_->err().find("tonemorph:"), std::string::npos) << run_->err();
+    }
+
+    std::unique_ptr<gui::Desktop> desktop_;
+    gui::ScratchDir dir_;
+    std::unique_ptr<gui::ProgramRun> run_;
+    cv::Mat picture_;
+};
+
+// Ensure a phone photo's three windows lie inside the screen, apart wherever the compositor lets a
+// program have a say (XWayland, or a tiling compositor), each picture shown whole, the two picture
+// windows handed the same grid at the size they show; a slider moved, a window closed and q typed
+// reach the program.
+TEST_P(DesktopTest, PhotoIsShownWholeInWindowsThatFitAndAnswer) {
+    start(gui::testPicture({4000, 3000}));
+    const std::vector<DesktopWindow> windows = checkedPlaces();
     const DesktopWindow* source = titled(windows, gui::kSourceTitle);
     const DesktopWindow* effect = titled(windows, gui::kEffectTitle);
     const DesktopWindow* panel = titled(windows, gui::kPanelTitle);
     if (source != nullptr && effect != nullptr) {
-        for (const DesktopWindow* window : {source, effect}) {
-            gui::ScaledView view;
-            const bool seen = gui::waitUntil(10.0, [&] {
-                const cv::Mat content = shown(*window);
-                if (content.empty()) return true;
-                view = gui::compareFittedView(content, picture_);
-                return view.close();
-            });
-            if (view.content.empty()) {
-                std::cout << "[ desktop ] " << GetParam().name << ": no client sees the pixels of " << window->title << "\n";
-                continue;
-            }
-            EXPECT_TRUE(seen && view.close()) << window->title << " shows the picture cut or distorted in " << view.content
-                                              << ": mean difference " << view.whole << ", worst corner " << view.worstCorner;
-        }
+        for (const DesktopWindow* window : {source, effect}) expectWhole(*window, picture_);
         // Handed a sample no larger than what the window has room for, the same for both.
         const cv::Mat sourceSample = lastShown("tonemorph-source");
         const cv::Mat effectSample = lastShown("tonemorph-effect");
@@ -224,24 +252,32 @@ TEST_P(DesktopTest, PhotoIsShownWholeInWindowsThatFitAndAnswer) {
         reference::literalPass(picture_, tone, expected, settings);
         EXPECT_TRUE(gui::waitUntil(10.0, [&] { return gui::isSampleOf(lastShown("tonemorph-effect"), expected); }))
             << "the effect window was not handed the pass at the slider's new value";
-        if (effect != nullptr) {
-            gui::ScaledView view;
-            gui::waitUntil(10.0, [&] {
-                const cv::Mat content = shown(*effect);
-                if (content.empty()) return true;
-                view = gui::compareFittedView(content, expected);
-                return view.close();
-            });
-            EXPECT_TRUE(view.content.empty() || view.close()) << "the effect window does not show the new pass";
-        }
+        if (effect != nullptr) expectWhole(*effect, expected);
     } else {
         std::cout << "[ desktop ] " << GetParam().name << ": the compositor takes no keys or clicks from a client\n";
     }
 
-    if (quitByKey()) {
-        EXPECT_EQ(run_->waitExit(10.0), 0) << "q did not end the program; stderr: " << run_->err();
+    // Closed as its close button closes it: gone for good, the program goes on.
+    if (effect != nullptr && closeWindow(*effect)) {
+        EXPECT_TRUE(gui::waitUntil(10.0, [&] { return titled(desktop_->windows(kTitles), gui::kEffectTitle) == nullptr; }))
+            << "the effect window did not close";
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_TRUE(run_->running()) << "closing a window ended the program";
+        EXPECT_EQ(titled(desktop_->windows(kTitles), gui::kEffectTitle), nullptr) << "the effect window came back";
     }
-    EXPECT_EQ(run_->err().find("tonemorph:"), std::string::npos) << run_->err();
+    quit();
+}
+
+// Ensure a picture smaller than its place is shown whole too, and that no window floats over the
+// others for having one fixed size (sway floats such windows).
+TEST_P(DesktopTest, SmallPictureIsShownWholeAndNoWindowFloats) {
+    start(gui::testPicture({600, 400}));
+    const std::vector<DesktopWindow> windows = checkedPlaces();
+    for (const DesktopWindow& window : windows) {
+        EXPECT_FALSE(window.floating) << window.title << " floats";
+        if (window.title != gui::kPanelTitle) expectWhole(window, picture_);
+    }
+    quit();
 }
 
 INSTANTIATE_TEST_SUITE_P(Compositors, DesktopTest, ::testing::ValuesIn(kCases),

@@ -213,6 +213,8 @@ Desktop::Desktop(Compositor compositor, bool xwayland, cv::Size screen) : compos
     waitUntil(10.0, [&] {
         return std::system((asUser("DISPLAY=" + xDisplay_ + authority + " xhost +si:localuser:root") + " >/dev/null 2>&1").c_str()) == 0;
     });
+    // Windows come and go under the program's control: a request about one just gone is no failure.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     x_ = XOpenDisplay(xDisplay_.c_str());
     if (x_ == nullptr) throw std::runtime_error("cannot connect to XWayland at " + xDisplay_);
 }
@@ -247,6 +249,10 @@ std::string Desktop::asUser(const std::string& command) const {
     return "runuser -u " + kDesktopUser + " -- env " + environment + " sh -c " + shellQuoted(command);
 }
 
+std::string Desktop::swaySocket() const {
+    return capture("ls " + shellQuoted(runtime_.path()) + "/sway-ipc.*.sock 2>/dev/null | head -1 | tr -d '\\n'");
+}
+
 std::string Desktop::runAsUser(const std::string& command) const { return capture(asUser(command)); }
 
 std::vector<DesktopWindow> Desktop::windows(const std::vector<std::string>& titles) {
@@ -254,11 +260,12 @@ std::vector<DesktopWindow> Desktop::windows(const std::vector<std::string>& titl
     std::string listing;
     if (compositor_ == Compositor::kSway) {
         // Frames: the container and its title bar above it; contents placed within it.
-        listing = capture("swaymsg -s " + shellQuoted(capture("ls " + shellQuoted(runtime_.path()) + "/sway-ipc.*.sock | head -1 | tr -d '\\n'")) +
+        listing = capture("swaymsg -s " + shellQuoted(swaySocket()) +
                           " -t get_tree | jq -r '.. | objects | select(.type? == \"con\" or .type? == \"floating_con\")"
                           " | select(.name != null and .pid != null) | [.name, .rect.x, .rect.y - .deco_rect.height,"
                           " .rect.width, .rect.height + .deco_rect.height, .rect.x + .window_rect.x,"
-                          " .rect.y + .window_rect.y, .window_rect.width, .window_rect.height] | @tsv'");
+                          " .rect.y + .window_rect.y, .window_rect.width, .window_rect.height,"
+                          " (if .type == \"floating_con\" then 1 else 0 end)] | @tsv'");
     } else if (compositor_ == Compositor::kKwin) {
         // KWin tells a script of its own; the script prints into KWin's log, marked per call.
         const int call = ++scripts_;
@@ -290,6 +297,8 @@ std::vector<DesktopWindow> Desktop::windows(const std::vector<std::string>& titl
         double v[8] = {};
         for (double& value : v) fields >> value;
         if (!fields) continue;
+        int floating = 0;
+        if (fields >> floating) window.floating = floating != 0;
         window.frame = cv::Rect(cvRound(v[0]), cvRound(v[1]), cvRound(v[2]), cvRound(v[3]));
         window.content = cv::Rect(cvRound(v[4]), cvRound(v[5]), cvRound(v[6]), cvRound(v[7]));
         found.push_back(window);
@@ -321,8 +330,28 @@ cv::Mat Desktop::screenshot() {
 
 void Desktop::focus(const std::string& title) {
     if (compositor_ != Compositor::kSway) return;
-    capture("swaymsg -s " + shellQuoted(capture("ls " + shellQuoted(runtime_.path()) + "/sway-ipc.*.sock | head -1 | tr -d '\\n'")) +
+    capture("swaymsg -s " + shellQuoted(swaySocket()) +
             " " + shellQuoted("[title=\"" + title + "\"] focus") + " >/dev/null 2>&1");
+}
+
+bool Desktop::close(const std::string& title) {
+    if (compositor_ == Compositor::kSway) {
+        capture("swaymsg -s " + shellQuoted(swaySocket()) + " " + shellQuoted("[title=\"" + title + "\"] kill") + " >/dev/null 2>&1");
+        return true;
+    }
+    if (compositor_ == Compositor::kKwin) {
+        const std::string script = runtime_.file("close" + std::to_string(++scripts_) + ".js");
+        std::ofstream(script) << "var list = workspace.clientList();\n"
+                                 "for (var i = 0; i < list.length; i++) {\n"
+                                 "  if (list[i].caption == " << "'" << title << "') list[i].closeWindow();\n"
+                                 "}\n";
+        runAsUser("dbus-send --session --print-reply --dest=org.kde.KWin /Scripting org.kde.kwin.Scripting.loadScript "
+                  "string:" + script + " string:tonemorph-close" + std::to_string(scripts_) +
+                  " >/dev/null && dbus-send --session --print-reply --dest=org.kde.KWin /Scripting "
+                  "org.kde.kwin.Scripting.start >/dev/null");
+        return true;
+    }
+    return false;
 }
 
 void Desktop::type(const std::string& keys) {

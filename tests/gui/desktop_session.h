@@ -31,7 +31,8 @@ struct DesktopWindow {
     std::string title;
     cv::Rect frame;    // with the compositor's decorations
     cv::Rect content;  // what the program draws
-    bool x11 = false;  // shown through XWayland
+    bool x11 = false;       // shown through XWayland
+    bool floating = false;  // floated over the tiles (sway)
 };
 
 class Desktop {
@@ -63,12 +64,15 @@ public:
     // Keys and the pointer as a seat's devices (sway: wtype, and a virtual pointer of our own).
     bool sendsInput() const { return compositor_ == Compositor::kSway; }
     void focus(const std::string& title);
+    // Closes a native window as its close button would (sway, KWin); false where nothing can.
+    bool close(const std::string& title);
     void type(const std::string& keys);
     void click(cv::Point at);
 
 private:
     std::string asUser(const std::string& command) const;
     std::string runAsUser(const std::string& command) const;
+    std::string swaySocket() const;
 
     Compositor compositor_;
     cv::Size screen_;

@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 
 PREFIX ?= /usr/local
 
-.PHONY: test-opencv5 bench-decode test-backends install uninstall run test test-unit test-cpus test-asan test-package test-release bench-release bench bench-builds bench-check bench-windows package fuzz windows test-windows package-windows clean
+.PHONY: test-desktops test-opencv5 bench-decode test-backends install uninstall run test test-unit test-cpus test-asan test-package test-release bench-release bench bench-builds bench-check bench-windows package fuzz windows test-windows package-windows clean
 
 run:
 	tools/install-deps run
@@ -165,6 +165,21 @@ test-backends:
 	  echo "== GUI tests against OpenCV with $$variant"; \
 	  ctest --test-dir build-$$variant -j $(JOBS) -L gui -E "$$skip" || exit 1; \
 	done
+
+# The GUI tests on Wayland desktops run headless: sway, KWin and mutter, each as a session starts
+# the program (through XWayland) and with native windows, sway also without X (as root: the
+# compositors run as a user of their own; two minutes). Then the same against the Qt 6 build of
+# test-backends (built and cached as there).
+test-desktops:
+	tools/install-deps desktops
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+	ctest --preset desktops
+	tools/build-opencv-variant qt6
+	cmake -S . -B build-qt6 -DOpenCV_DIR=/var/cache/tonemorph/opencv-qt6/lib/cmake/opencv4
+	cmake --build build-qt6 -j $(JOBS) --target gui_tests
+	echo "== desktop tests against OpenCV with qt6"
+	ctest --test-dir build-qt6 --output-on-failure -L desktop
 
 # Windows, cross-built here: tools/build-windows-deps makes the libraries once (OpenCV and the
 # rest from Debian's sources, some eight minutes; reused afterwards), then the program and its unit

@@ -5,7 +5,7 @@
 #include "app_state.h"
 #include "effect_render.h"
 #include "handler_failure.h"
-#include "window_names.h"
+#include "window/window_names.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // has run out.
 #pragma once
 
-#include "toolkit_failure.h"
+#include "window/toolkit_failure.h"
 
 // Keeps "what: detail" in a fixed buffer (cut short if long), the first time only.
 void recordHandlerFailure(const char* what, const char* detail) noexcept;

@@ -27,8 +27,8 @@
 #include "core/picture_header.h"
 #include "effect_render.h"
 #include "handler_failure.h"
-#include "picture_display.h"
-#include "picture_shortcuts.h"
+#include "window/picture_display.h"
+#include "window/picture_shortcuts.h"
 #include "picture_view.h"
 #include "platform/command_line_args.h"
 #include "platform/console.h"
@@ -36,8 +36,8 @@
 #include "platform/display_check.h"
 #include "platform/memory_available.h"
 #include "platform/text_locale.h"
-#include "window_arrangement.h"
-#include "window_names.h"
+#include "window/window_arrangement.h"
+#include "window/window_names.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <opencv2/highgui.hpp>
 
-#include "picture_display.h"
-#include "window_arrangement.h"
+#include "window/picture_display.h"
+#include "window/window_arrangement.h"
 
 namespace {
 

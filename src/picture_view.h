@@ -6,8 +6,8 @@
 #include <opencv2/core.hpp>
 
 #include "core/sample_grid.h"
-#include "toolkit_failure.h"
-#include "window_names.h"
+#include "window/toolkit_failure.h"
+#include "window/window_names.h"
 
 // Shows picture in window (the source or the effect window); a closed window stays closed.
 void showPicture(const WindowName& window, const cv::Mat& picture);

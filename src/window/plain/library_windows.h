@@ -5,7 +5,7 @@
 #include <opencv2/core.hpp>
 
 #include "core/window_layout.h"
-#include "window_names.h"
+#include "window/window_names.h"
 
 namespace library_windows {
 

@@ -1,7 +1,7 @@
 // Puts the three windows where a person can use them: everything inside the usable screen area,
 // the source and effect pictures side by side (or stacked), the panel beside them, and pictures
 // larger than their place shown whole, scaled down. Works through the GUI toolkit behind the
-// image library, one implementation per toolkit (src/qt, src/gtk3, src/win32, and src/plain with
+// image library, one implementation per toolkit (src/window/qt, gtk3, win32, and plain with
 // the library's own calls for every other backend).
 #pragma once
 
@@ -10,7 +10,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "window_names.h"
+#include "window/window_names.h"
 
 // Called when a Wayland compositor answers at display; xServer: whether an X server answers too
 // (the session's XWayland). Unless the user chose where the toolkit draws, it is told: through X

@@ -1,5 +1,5 @@
 // No shortcuts of our own: the library's windows keep whatever their backend gives them.
-#include "picture_shortcuts.h"
+#include "window/picture_shortcuts.h"
 
 void addPictureShortcuts(const WindowName& /*window*/, const cv::Mat& (*/*picture*/)(),
                          void (*/*zoomChanged*/)(const WindowName&, bool),

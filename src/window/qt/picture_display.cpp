@@ -1,4 +1,4 @@
-#include "picture_display.h"
+#include "window/picture_display.h"
 
 #include <QBoxLayout>
 #include <QEvent>
@@ -10,29 +10,13 @@
 
 #include <cmath>
 
-#include "qt/library_window.h"
+#include "window/followed_views.h"
+#include "window/qt/library_window.h"
 
 namespace {
 
-struct Followed {
-    const WindowName* window;
-    QPointer<QGraphicsView> view;  // null until followed
-    bool zoomedIn = false;
-};
-Followed followed[] = {{&sourceWindow, {}, false}, {&effectWindow, {}, false}};
-void (*viewChanged)(const WindowName&) = nullptr;
-FailureSink failedIn = nullptr;
-
-Followed* find(const WindowName& window) {
-    for (Followed& entry : followed) {
-        if (entry.window == &window) return &entry;
-    }
-    return nullptr;
-}
-
-void tell(const Followed& entry, const char* what) {
-    if (viewChanged != nullptr) inCallback(failedIn, what, [&entry] { viewChanged(*entry.window); });
-}
+using Followed = FollowedView<QPointer<QGraphicsView>>;
+FollowedViews<QPointer<QGraphicsView>> followed;
 
 // Resizes and wheel turns on a picture view: both change what the window needs to be given.
 class ViewWatch : public QObject {
@@ -48,13 +32,13 @@ protected:
             const int turn = static_cast<QWheelEvent*>(event)->angleDelta().y();
             if (!entry_.zoomedIn && turn > 0) {
                 entry_.zoomedIn = true;
-                tell(entry_, "showing the picture for the zoom");
+                followed.tell(entry_, "showing the picture for the zoom");
             } else if (entry_.zoomedIn && turn < 0) {
                 Followed* entry = &entry_;
                 QTimer::singleShot(0, watched, [entry] {
-                    if (entry->zoomedIn && backToWholePicture(entry->view)) {
+                    if (entry->zoomedIn && backToWholePicture(entry->widget)) {
                         entry->zoomedIn = false;
-                        tell(*entry, "showing the picture zoomed out");
+                        followed.tell(*entry, "showing the picture zoomed out");
                     }
                 });
             }
@@ -62,7 +46,7 @@ protected:
             // After the toolkit has finished with the new size (it may still adjust it to the
             // picture's shape).
             Followed* entry = &entry_;
-            QTimer::singleShot(0, watched, [entry] { tell(*entry, "showing the picture at its new size"); });
+            QTimer::singleShot(0, watched, [entry] { followed.tellNewSize(*entry); });
         }
         return false;
     }
@@ -74,10 +58,10 @@ private:
 }  // namespace
 
 cv::Size scaledViewSize(const WindowName& window, cv::Size picture) {
-    const Followed* entry = find(window);
-    if (entry == nullptr || entry->view == nullptr || entry->zoomedIn) return {};
+    const Followed* entry = followed.find(window);
+    if (entry == nullptr || entry->widget == nullptr || entry->zoomedIn) return {};
     // In device pixels: on a scaled desktop the view draws a picture of this size one to one.
-    const QWidget* viewport = entry->view->viewport();
+    const QWidget* viewport = entry->widget->viewport();
     const double ratio = viewport->devicePixelRatioF();
     const cv::Size view(static_cast<int>(std::lround(viewport->width() * ratio)),
                         static_cast<int>(std::lround(viewport->height() * ratio)));
@@ -86,13 +70,12 @@ cv::Size scaledViewSize(const WindowName& window, cv::Size picture) {
 }
 
 void followPictureViews(void (*changed)(const WindowName&), FailureSink failed) {
-    viewChanged = changed;
-    failedIn = failed;
+    followed.follow(changed, failed);
     for (Followed& entry : followed) {
         QWidget* window = libraryWindow(*entry.window);
         QGraphicsView* view = window != nullptr ? window->findChild<QGraphicsView*>() : nullptr;
         if (view == nullptr) continue;
-        entry.view = view;
+        entry.widget = view;
         // Newer versions of the library centre the view in its window, which caps it at the size
         // of the picture last handed to it: a window enlarged after it was given a sample would
         // keep showing that sample small in its middle. The view fills its window again.
@@ -101,14 +84,13 @@ void followPictureViews(void (*changed)(const WindowName&), FailureSink failed) 
             box->setStretchFactor(view, 1);
         }
         view->viewport()->installEventFilter(new ViewWatch(view, entry));
-        // Given the whole picture before the windows were arranged, the window may now need a sample.
-        tell(entry, "showing the picture at its arranged size");
+        followed.tellArranged(entry);
     }
 }
 
 void pictureZoomChanged(const WindowName& window, bool zoomedIn) {
-    Followed* entry = find(window);
+    Followed* entry = followed.find(window);
     if (entry == nullptr || entry->zoomedIn == zoomedIn) return;
     entry->zoomedIn = zoomedIn;
-    if (viewChanged != nullptr) viewChanged(window);  // from a shortcut, which guards it
+    followed.tellUnguarded(*entry);
 }

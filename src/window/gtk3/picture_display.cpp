@@ -1,29 +1,18 @@
 // GTK 3: the picture windows' sizes are followed through their picture areas' allocations. The
 // library draws a picture in the desktop's scaled units, so the size given is in those units, and
 // fits it into its area keeping its shape, as the size given does. GTK's windows have no zoom.
-#include "picture_display.h"
+#include "window/picture_display.h"
 
 #include <gtk/gtk.h>
 
 #include <string>
 
+#include "window/followed_views.h"
+
 namespace {
 
-struct Followed {
-    const WindowName* window;
-    GtkWidget* area = nullptr;  // null until followed
-    bool pending = false;       // a report of a new size is on its way
-};
-Followed followed[] = {{&sourceWindow, nullptr, false}, {&effectWindow, nullptr, false}};
-void (*viewChanged)(const WindowName&) = nullptr;
-FailureSink failedIn = nullptr;
-
-Followed* find(const WindowName& window) {
-    for (Followed& entry : followed) {
-        if (entry.window == &window) return &entry;
-    }
-    return nullptr;
-}
+using Followed = FollowedView<GtkWidget*>;
+FollowedViews<GtkWidget*> followed;
 
 GtkWidget* pictureAreaOf(const WindowName& window) {
     GtkWidget* found = nullptr;
@@ -49,9 +38,7 @@ GtkWidget* pictureAreaOf(const WindowName& window) {
 gboolean reportSize(gpointer data) {
     Followed* entry = static_cast<Followed*>(data);
     entry->pending = false;
-    if (viewChanged != nullptr && entry->area != nullptr) {
-        inCallback(failedIn, "showing the picture at its new size", [entry] { viewChanged(*entry->window); });
-    }
+    if (entry->widget != nullptr) followed.tellNewSize(*entry);
     return G_SOURCE_REMOVE;
 }
 
@@ -62,15 +49,15 @@ void onAllocated(GtkWidget* /*area*/, GdkRectangle* /*allocation*/, gpointer dat
     g_idle_add(reportSize, entry);
 }
 
-void onDestroyed(GtkWidget* /*area*/, gpointer data) { static_cast<Followed*>(data)->area = nullptr; }
+void onDestroyed(GtkWidget* /*area*/, gpointer data) { static_cast<Followed*>(data)->widget = nullptr; }
 
 }  // namespace
 
 cv::Size scaledViewSize(const WindowName& window, cv::Size picture) {
-    const Followed* entry = find(window);
-    if (entry == nullptr || entry->area == nullptr) return {};
-    const int width = gtk_widget_get_allocated_width(entry->area);
-    const int height = gtk_widget_get_allocated_height(entry->area);
+    const Followed* entry = followed.find(window);
+    if (entry == nullptr || entry->widget == nullptr) return {};
+    const int width = gtk_widget_get_allocated_width(entry->widget);
+    const int height = gtk_widget_get_allocated_height(entry->widget);
     if (width <= 0 || height <= 0 || picture.empty()) return {};
     // Where the library draws the picture in that area: as large as fits with its shape kept,
     // reckoned as the library reckons it.
@@ -83,15 +70,13 @@ cv::Size scaledViewSize(const WindowName& window, cv::Size picture) {
 }
 
 void followPictureViews(void (*changed)(const WindowName&), FailureSink failed) {
-    viewChanged = changed;
-    failedIn = failed;
+    followed.follow(changed, failed);
     for (Followed& entry : followed) {
-        entry.area = pictureAreaOf(*entry.window);
-        if (entry.area == nullptr) continue;
-        g_signal_connect_after(entry.area, "size-allocate", G_CALLBACK(onAllocated), &entry);
-        g_signal_connect(entry.area, "destroy", G_CALLBACK(onDestroyed), &entry);
-        // Given the whole picture before the windows were arranged, the window may now need a sample.
-        viewChanged(*entry.window);
+        entry.widget = pictureAreaOf(*entry.window);
+        if (entry.widget == nullptr) continue;
+        g_signal_connect_after(entry.widget, "size-allocate", G_CALLBACK(onAllocated), &entry);
+        g_signal_connect(entry.widget, "destroy", G_CALLBACK(onDestroyed), &entry);
+        followed.tellArranged(entry);
     }
 }
 

@@ -2,11 +2,11 @@
 // the library's window calls only. They tell no screen size, so the layout assumes the smallest
 // common desktop, 1280x720 at the top left: pictures larger than their half of it are shown
 // scaled down, and a larger screen simply has room to spare.
-#include "window_arrangement.h"
+#include "window/window_arrangement.h"
 
 #include <opencv2/highgui.hpp>
 
-#include "plain/library_windows.h"
+#include "window/plain/library_windows.h"
 
 std::string useSessionDisplay(const std::string& display, bool xServer) {
     if (xServer) return {};

@@ -1,4 +1,4 @@
-#include "plain/library_windows.h"
+#include "window/plain/library_windows.h"
 
 #include <algorithm>
 

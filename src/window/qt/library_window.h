@@ -8,8 +8,8 @@
 #include <QString>
 #include <QWidget>
 
-#include "toolkit_failure.h"
-#include "window_names.h"
+#include "window/toolkit_failure.h"
+#include "window/window_names.h"
 
 inline QWidget* libraryWindow(const WindowName& window) {
     if (QApplication::instance() == nullptr) return nullptr;

@@ -1,4 +1,4 @@
-#include "window_arrangement.h"
+#include "window/window_arrangement.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,9 +35,9 @@
 #endif
 
 #include "core/window_layout.h"
-#include "plain/library_windows.h"
-#include "qt/library_window.h"
-#include "window_names.h"
+#include "window/plain/library_windows.h"
+#include "window/qt/library_window.h"
+#include "window/window_names.h"
 
 namespace {
 

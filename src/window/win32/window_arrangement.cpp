@@ -3,7 +3,7 @@
 // texts through the narrow (ANSI) API, which shows our UTF-8 text as mojibake and cuts labels
 // after ten bytes; here the titles are set again in Unicode, and each label window hears of every
 // new text the library gives it and shows our label with the slider's value instead.
-#include "window_arrangement.h"
+#include "window/window_arrangement.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -18,7 +18,7 @@
 #include <opencv2/highgui.hpp>
 
 #include "core/window_layout.h"
-#include "window_names.h"
+#include "window/window_names.h"
 
 namespace {
 

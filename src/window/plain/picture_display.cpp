@@ -1,6 +1,6 @@
 // The library offers no way to follow a window's size: the windows are given the pictures
 // themselves, and the toolkit scales both alike.
-#include "picture_display.h"
+#include "window/picture_display.h"
 
 cv::Size scaledViewSize(const WindowName& /*window*/, cv::Size /*picture*/) { return {}; }
 

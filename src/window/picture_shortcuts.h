@@ -6,8 +6,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "toolkit_failure.h"
-#include "window_names.h"
+#include "window/toolkit_failure.h"
+#include "window/window_names.h"
 
 // picture: gives the image the window shows at full resolution, asked when a shortcut is used (it
 // may change meanwhile).

@@ -6,8 +6,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "toolkit_failure.h"
-#include "window_names.h"
+#include "window/toolkit_failure.h"
+#include "window/window_names.h"
 
 // The size in device pixels of window's picture area while it shows a picture of size picture
 // whole and scaled down, and is not zoomed in; empty otherwise.

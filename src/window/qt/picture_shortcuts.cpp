@@ -1,4 +1,4 @@
-#include "picture_shortcuts.h"
+#include "window/picture_shortcuts.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -20,7 +20,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "qt/library_window.h"
+#include "window/qt/library_window.h"
 
 namespace {
 

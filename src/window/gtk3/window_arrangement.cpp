@@ -1,7 +1,7 @@
 // GTK 3: the start-up layout in the work area of the monitor the panel opened on, with the frames
 // the window manager draws, read from GDK; the windows themselves are moved and sized through the
 // library. The library's windows are GTK top-level windows, found by their titles.
-#include "window_arrangement.h"
+#include "window/window_arrangement.h"
 
 #include <gtk/gtk.h>
 
@@ -14,7 +14,7 @@
 
 #include <opencv2/highgui.hpp>
 
-#include "plain/library_windows.h"
+#include "window/plain/library_windows.h"
 
 namespace {
 

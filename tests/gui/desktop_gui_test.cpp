@@ -251,7 +251,9 @@ TEST_P(DesktopTest, PhotoIsShownWholeInWindowsThatFitAndAnswer) {
         cv::Mat expected;
         reference::literalPass(picture_, tone, expected, settings);
         EXPECT_TRUE(gui::waitUntil(10.0, [&] { return gui::isSampleOf(lastShown("tonemorph-effect"), expected); }))
-            << "the effect window was not handed the pass at the slider's new value";
+            << "the effect window was not handed the pass at the slider's new value; brightness "
+            << gui::readSliderReport(dir_.file("sliders.txt"))[gui::kBrightness].value << ", handed "
+            << lastShown("tonemorph-effect").size();
         if (effect != nullptr) expectWhole(*effect, expected);
     } else {
         std::cout << "[ desktop ] " << GetParam().name << ": the compositor takes no keys or clicks from a client\n";

@@ -85,6 +85,46 @@ void letShrink(const WindowName& window) {
     if (surface != nullptr) gdk_window_resize(surface, 1, 1);
 }
 
+// That least size also outlives the shrinking whenever the window's size is not the program's to
+// decide: a window manager slow to answer lays the window out again at its old size first, and a
+// tiling one, or a Wayland compositor, gives a size the window cannot take below it. The picture
+// areas of scaling windows are asked for their least size through the library's own answer, with
+// no least size of their own.
+using SizeQuery = void (*)(GtkWidget*, gint*, gint*);
+SizeQuery libraryWidth = nullptr;
+SizeQuery libraryHeight = nullptr;
+std::vector<GtkWidget*> scalingAreas;
+
+bool scales(GtkWidget* area) { return std::find(scalingAreas.begin(), scalingAreas.end(), area) != scalingAreas.end(); }
+void anyWidth(GtkWidget* area, gint* least, gint* natural) {
+    libraryWidth(area, least, natural);
+    if (scales(area)) *least = 1;
+}
+void anyHeight(GtkWidget* area, gint* least, gint* natural) {
+    libraryHeight(area, least, natural);
+    if (scales(area)) *least = 1;
+}
+
+void letShrinkAlways(const WindowName& window) {
+    GtkWidget* area = pictureArea(toplevelTitled(window.title));
+    if (area == nullptr) return;
+    GtkWidgetClass* kind = GTK_WIDGET_GET_CLASS(area);
+    if (kind->get_preferred_width != anyWidth) {
+        libraryWidth = kind->get_preferred_width;
+        libraryHeight = kind->get_preferred_height;
+        kind->get_preferred_width = anyWidth;
+        kind->get_preferred_height = anyHeight;
+    }
+    if (!scales(area)) {
+        scalingAreas.push_back(area);
+        // Forgotten when the library destroys the window (a closed GTK window is gone).
+        g_signal_connect(area, "destroy", G_CALLBACK(+[](GtkWidget* gone, gpointer) {
+            scalingAreas.erase(std::remove(scalingAreas.begin(), scalingAreas.end(), gone), scalingAreas.end());
+        }), nullptr);
+    }
+    gtk_widget_queue_resize(area);
+}
+
 // The library forgets any key that reaches it before the key loop first waits, so keys typed while
 // the windows are being arranged (a quick q) are held back meanwhile and handed on afterwards.
 class KeysHeld {
@@ -203,8 +243,21 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
         // Shown scaled: asked again once the picture areas may shrink (at 1:1 they keep the
         // picture's own size, which a shrunk area would then scale by a pixel).
         for (const WindowName* window : {&sourceWindow, &effectWindow}) {
+            if ((pictureWindowFlags(picture) & cv::WINDOW_AUTOSIZE) == 0) letShrinkAlways(*window);
             letShrink(*window);
             cv::resizeWindow(window->id, layout.view.width, layout.view.height);
+        }
+        // A Wayland compositor placed each window when it first appeared, at the picture's own
+        // size, and keeps that place as the window shrinks (off the screen, for a photo): shown
+        // anew, they are placed at their new sizes.
+        if (std::string(G_OBJECT_TYPE_NAME(display)).find("Wayland") != std::string::npos) {
+            settle(5);
+            for (const WindowName* window : {&sourceWindow, &effectWindow}) {
+                if (GtkWindow* top = toplevelTitled(window->title)) {
+                    gtk_widget_hide(GTK_WIDGET(top));
+                    gtk_widget_show(GTK_WIDGET(top));
+                }
+            }
         }
     }
     settle(windowManager ? 10 : 3);

@@ -62,9 +62,9 @@ void reportLoadFailure(const std::string& reason) {
 // A picture the machine cannot hold is a load failure, with the reason on stderr. held: what of
 // it the process already holds (the decoded source), which the system no longer counts as
 // available.
-bool fitsInMemory(cv::Size picture, int64_t held = 0) {
+bool fitsInMemory(cv::Size picture, int64_t held = 0, int64_t decoderBytes = 0) {
     const std::optional<int64_t> available = tonemorph::memoryAvailable();
-    const int64_t needed = tonemorph::memoryNeeded(picture);
+    const int64_t needed = tonemorph::memoryNeeded(picture) + decoderBytes;
     if (!available || needed - held <= *available) return true;
     reportLoadFailure(pictureName + " is " + std::to_string(picture.width) + "x" +
                       std::to_string(picture.height) + " pixels and needs about " +
@@ -172,8 +172,9 @@ private:
 };
 
 // Decodes bytes (the file read whole) into appState.srcImage, no larger than the memory available
-// lets it be; false, with the message given, when it cannot. declared: the size its header gives.
-bool decodePicture(const std::vector<uchar>& bytes, std::optional<cv::Size> declared) {
+// lets it be; false, with the message given, when it cannot. fileBytes: the file's own size (the
+// bytes may be padded for the decoder); declared: the size its header gives.
+bool decodePicture(const std::vector<uchar>& bytes, int64_t fileBytes, std::optional<cv::Size> declared) {
     const std::optional<int64_t> available = tonemorph::memoryAvailable();
     std::string failure;
     bool outOfMemory = false;
@@ -183,7 +184,7 @@ bool decodePicture(const std::vector<uchar>& bytes, std::optional<cv::Size> decl
                                       (declared ? "a picture of " + std::to_string(declared->width) + "x" +
                                                       std::to_string(declared->height) + " pixels in "
                                                 : std::string()) +
-                                      "a file of " + tonemorph::describeBytes(static_cast<int64_t>(bytes.size())) +
+                                      "a file of " + tonemorph::describeBytes(fileBytes) +
                                       "; this takes a while\n");
         appState.srcImage = cv::imdecode(bytes, cv::IMREAD_COLOR);
     } catch (const cv::Exception& error) {
@@ -201,6 +202,12 @@ bool decodePicture(const std::vector<uchar>& bytes, std::optional<cv::Size> decl
         reportLoadFailure(pictureName + " needs more memory than the " +
                           (available ? tonemorph::describeBytes(*available) : std::string("memory")) +
                           " available");
+        return false;
+    }
+    if (appState.srcImage.empty() && printed.find(tonemorph::kTiffScanLimitSign) != std::string::npos) {
+        // libtiff's words name a setting of its own; ours say what the file is.
+        reportLoadFailure(pictureName + " is a TIFF holding a JPEG of more than " + std::to_string(tonemorph::kMostJpegPasses) +
+                          " scans; no camera or encoder goes past that, so it is not decoded");
         return false;
     }
     std::cerr << printed << std::flush;  // the decoder's warnings, as it gave them
@@ -269,7 +276,9 @@ int main(int argc, char** argv) {
         // before anything is decoded, and one that would keep the decoder busy far longer than
         // its size asks too.
         const std::optional<cv::Size> declared = tonemorph::declaredSize(bytes.data(), bytes.size());
-        if (declared && !fitsInMemory(*declared)) return 1;
+        if (declared && !fitsInMemory(*declared, 0, tonemorph::decoderBytesBeyondPicture(bytes.data(), bytes.size()))) {
+            return 1;
+        }
         const std::string excessive = tonemorph::excessiveDecodeWork(bytes.data(), bytes.size());
         if (!excessive.empty()) {
             reportLoadFailure(pictureName + " " + excessive);
@@ -281,8 +290,9 @@ int main(int argc, char** argv) {
             std::cerr << "tonemorph: " << problem << std::endl;
             return 1;
         }
+        const int64_t fileBytes = static_cast<int64_t>(bytes.size());
         tonemorph::endJpegAsFromAFile(bytes);
-        if (!decodePicture(bytes, declared)) return 1;
+        if (!decodePicture(bytes, fileBytes, declared)) return 1;
         std::vector<uchar>().swap(bytes);  // the file's bytes are done with
         // Judged again by what it decoded to (headers that understate), before the work images
         // and windows multiply it; the source itself is already held.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "core/picture_header.h"
 #include "support/crafted_files.h"
 
 namespace {
@@ -63,13 +65,15 @@ TEST(DecodeWork, EncodersJpegsCountedExactlyAndAccepted) {
 }
 
 // Ensure a progressive JPEG whose last scan is repeated counts every repeat, and is refused once
-// the repeats make more passes than any encoder's file, saying how many scans it has.
+// the repeats make more passes than any encoder's file, saying how many scans it has; also behind
+// metadata segments whose length fields say 0 or 1, past which libjpeg reads on.
 TEST(DecodeWork, RepeatedScansCountedAndRefusedPastTheLimit) {
     const std::string plain = crafted::progressiveJpeg({403, 301}, 0);
     const int64_t plainScans = workOf(plain).scans;
     for (const int repeats : {1, 10, 30, 2000}) {
-        SCOPED_TRACE(repeats);
-        const std::string jpeg = crafted::progressiveJpeg({403, 301}, repeats);
+      for (const std::string short_segments : {std::string(), std::string("\xFF\xFE\0\0\xFF\xE1\0\x01", 8)}) {
+        SCOPED_TRACE(::testing::Message() << repeats << " repeats, " << short_segments.size() / 4 << " short segments");
+        const std::string jpeg = crafted::progressiveJpeg({403, 301}, repeats).insert(2, short_segments);
         const tonemorph::DecodeWork work = workOf(jpeg);
         EXPECT_EQ(work.scans, plainScans + repeats);
         const std::string verdict = judged(jpeg);
@@ -78,21 +82,27 @@ TEST(DecodeWork, RepeatedScansCountedAndRefusedPastTheLimit) {
         } else {
             EXPECT_EQ(verdict.rfind("is a JPEG of " + std::to_string(plainScans + repeats) + " scans", 0), 0u) << verdict;
         }
+      }
     }
     EXPECT_NE(judged(crafted::progressiveJpeg({403, 301}, 30)), "") << "30 more passes over the luma accepted";
 }
 
-// Ensure what is no JPEG, or a JPEG cut short or without a frame, counts nothing and passes: the
-// decoder then refuses it itself.
+// Ensure what is no JPEG counts nothing and passes, and that a JPEG cut short or without a frame
+// counts nothing and is refused as unreadable, not passed unjudged (its decoder refuses it too).
 TEST(DecodeWork, NoFrameOrNoJpegCountsNothing) {
     const std::string jpeg = crafted::progressiveJpeg({64, 64}, 0);
     const size_t frame = jpeg.find("\xFF\xC2");
-    const std::string cases[] = {"", "\xFF\xD8", "not a picture", jpeg.substr(0, frame),
-                                 jpeg.substr(0, frame) + jpeg.substr(jpeg.find("\xFF\xDA"))};
+    const std::string cases[] = {"", "not a picture", "\xFF\xD8", jpeg.substr(0, frame),
+                                 jpeg.substr(0, frame) + jpeg.substr(jpeg.find("\xFF\xDA")),
+                                 // a table segment with a length of 0, where libjpeg stops with an error
+                                 std::string("\xFF\xD8\xFF\xDB\0\0", 6) + jpeg.substr(2)};
     for (const std::string& bytes : cases) {
+        SCOPED_TRACE(::testing::PrintToString(bytes.substr(0, 8)));
         EXPECT_EQ(workOf(bytes).passes, 0);
-        EXPECT_EQ(judged(bytes), "");
+        EXPECT_EQ(judged(bytes).empty(), bytes.size() < 2 || bytes[0] != '\xFF') << judged(bytes);
     }
+    EXPECT_EQ(judged(jpeg.substr(0, frame)), "is a JPEG whose frame header cannot be read before decoding (its decoder "
+                                             "would refuse it, or read it otherwise), so it is not decoded");
 }
 
 // Ensure a JPEG cut short, once ended as from a file, decodes from memory to exactly what the
@@ -157,9 +167,12 @@ TEST(DecodeWork, PngImageDataAndCompressedTextsJudged) {
     EXPECT_NE(judged(crafted::blackGreyPng(64, 64, 0, static_cast<int>(tonemorph::kMostPngCompressedTexts) + 1)), "");
 }
 
-// Ensure a TIFF is judged by the pixels of its pieces rounded up to whole ones: strips and tiles
-// as encoders cut them pass (the library's own, tiles of 256 over a small picture, one strip of
-// all rows), and one tile or strip far larger than the picture is refused, naming its size.
+// Ensure a TIFF is judged by the pixels of its pieces rounded up to whole ones, its directory read
+// as libtiff reads it: strips and tiles as encoders cut them pass (the library's own, tiles of 256
+// over a small picture, one strip of all rows, and strips taller than the picture, which the
+// decoder cuts off at its last row, as tiffcp and fax tools write them), one tile far larger than
+// the picture is refused, naming its size, also with its tags after higher ones or typed LONG8;
+// and a directory libtiff would refuse is refused as unreadable.
 TEST(DecodeWork, TiffJudgedByItsPiecesRoundedUp) {
     const std::string tile = packedTile(16, 16);
     struct Case {
@@ -167,13 +180,21 @@ TEST(DecodeWork, TiffJudgedByItsPiecesRoundedUp) {
         std::string file;
         bool refused;
     };
+    std::string unreadable = crafted::tiff(64, 64, {64, 64}, false, {tile});
+    unreadable[8] = '\xFF';  // 4,351 entries: past libtiff's limit
+    unreadable[9] = '\x10';
     const Case cases[] = {
         {"the library's own", crafted::encoded(cv::Mat(301, 403, CV_8UC3, cv::Scalar(1, 2, 3)), ".tif"), false},
         {"tiles of 256 over 300x200", crafted::tiff(300, 200, {256, 256}, true, std::vector<std::string>(2, tile)), false},
         {"one strip of all rows", crafted::tiff(4000, 3000, {4000, 3000}, false, {tile}), false},
+        {"strips of 65535 rows over 3000", crafted::tiff(4000, 3000, {4000, 65535}, false, {tile}), false},
+        {"a strip of 1000000 rows over 64", crafted::tiff(64, 64, {64, 1000000}, false, {tile}), false},
+        {"strips of 65535 rows, sizes last and LONG8", crafted::tiff(4000, 3000, {4000, 65535}, false, {tile}, 8, {true, true}), false},
         {"a tile of 4096 over 64x64", crafted::tiff(64, 64, {4096, 4096}, true, {tile}), false},
         {"a tile of 16384 over 64x64", crafted::tiff(64, 64, {16384, 16384}, true, {tile}), true},
-        {"a strip of 1000000 rows of 64", crafted::tiff(64, 64, {64, 1000000}, false, {tile}), true},
+        {"a tile of 16384, its tags last", crafted::tiff(64, 64, {16384, 16384}, true, {tile}, 8, {true, false}), true},
+        {"a tile of 16384, sizes LONG8", crafted::tiff(64, 64, {16384, 16384}, true, {tile}, 8, {false, true}), true},
+        {"a directory of 4351 entries", unreadable, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -187,53 +208,121 @@ TEST(DecodeWork, TiffJudgedByItsPiecesRoundedUp) {
     EXPECT_EQ(tonemorph::piecePixels({INT32_MAX, INT32_MAX}, {INT32_MAX - 1, INT32_MAX - 1}), INT64_MAX);
 }
 
-// Ensure the JPEG stream inside a DICOM file is joined from its fragments as its decoder joins
-// them, and held to the same limit on scans as a JPEG file.
-TEST(DecodeWork, JpegInsideDicomJoinedAndJudged) {
-    const std::string plain = crafted::progressiveJpeg({400, 304}, 0);
-    const std::string busy = crafted::progressiveJpeg({400, 304}, 100);
-    for (const int fragments : {1, 7}) {
-        SCOPED_TRACE(fragments);
-        const std::string dicom = crafted::dicomWithJpeg(plain, 304, 400, fragments);
-        const std::vector<uint8_t> frame =
-            tonemorph::dicomEncapsulatedFrame(reinterpret_cast<const uint8_t*>(dicom.data()), dicom.size());
-        EXPECT_EQ(std::string(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(plain.size())), plain);
-        EXPECT_EQ(judged(dicom), "");
-        EXPECT_EQ(judged(crafted::dicomWithJpeg(busy, 304, 400, fragments)).rfind("is a DICOM file holding a JPEG of 110 scans", 0), 0u);
-    }
-    EXPECT_TRUE(tonemorph::dicomEncapsulatedFrame(reinterpret_cast<const uint8_t*>(plain.data()), plain.size()).empty());
-}
-
-// A bare JPEG 2000 codestream's start: SOC and SIZ for a picture of the given size in tiles of
-// the given size (what the judge reads; the decoder would want more).
-std::string codestream(cv::Size picture, cv::Size tile) {
+// A bare JPEG 2000 codestream's main header, as an encoder writes it: SOC, SIZ for a picture of
+// the given size in three components, tiled as given, and COD with the given resolution levels,
+// code-block size and precinct size (0: none, the maximum); then the end. What the judge reads;
+// the decoder would want tiles too.
+std::string codestream(cv::Size picture, cv::Size tile, int block = 64, int precinct = 0, int levels = 5) {
+    const auto log2 = [](int value) { return static_cast<char>(std::log2(value)); };
+    std::string cod = std::string(1, precinct > 0 ? '\x01' : '\0') + std::string("\0\0\x01\x01", 4) +
+                      std::string(1, static_cast<char>(levels)) + std::string(1, log2(block) - 2) +
+                      std::string(1, log2(block) - 2) + std::string("\0\x01", 2);
+    for (int r = 0; precinct > 0 && r <= levels; ++r) cod += static_cast<char>(log2(precinct) * 17);
     return std::string("\xFF\x4F\xFF\x51\0\x2F\0\0", 8) + crafted::bigEndian32(picture.width) +
            crafted::bigEndian32(picture.height) + std::string(8, '\0') + crafted::bigEndian32(tile.width) +
-           crafted::bigEndian32(tile.height) + std::string(8, '\0') + std::string("\0\x03", 2) + std::string(9, '\x07');
+           crafted::bigEndian32(tile.height) + std::string(8, '\0') + std::string("\0\x03", 2) +
+           std::string("\x07\x01\x01\x07\x01\x01\x07\x01\x01", 9) + "\xFF\x52" +
+           std::string(1, static_cast<char>((cod.size() + 2) >> 8)) + std::string(1, static_cast<char>(cod.size() + 2)) + cod +
+           "\xFF\xD9";
 }
 
-// Ensure a JPEG 2000 picture is refused when cut into very many tiny tiles, and accepted in tiles
-// as encoders make them (one, or hundreds of 512x512), or as small as 64x64 on a large picture;
-// in a JP2 file as in a bare codestream.
-TEST(DecodeWork, Jpeg2000OfManyTinyTilesRefused) {
+// Ensure the stream inside a DICOM file is found where its decoder finds it (the top-level pixel
+// data, written OB or OW, explicit or implicit VR, after sequences of undefined length; a decoy in
+// a private element ahead of it never taken), joined from its fragments as its decoder joins
+// them, and judged as a file of its own format: a JPEG held to the limit on scans, a JPEG 2000
+// codestream to the limits on tiles.
+TEST(DecodeWork, StreamInsideDicomFoundJoinedAndJudged) {
+    const std::string plain = crafted::progressiveJpeg({400, 304}, 0);
+    const std::string busy = crafted::progressiveJpeg({400, 304}, 100);
+    const std::pair<const char*, crafted::DicomLayout> layouts[] = {
+        {"plain", {}}, {"OW", {true}}, {"implicit VR", {false, true}}, {"a sequence first", {false, false, true}},
+        {"implicit, a sequence first", {false, true, true}}, {"a decoy first", {false, false, false, plain}},
+        {"an implicit decoy first", {true, true, false, plain}}};
+    for (const auto& [what, layout] : layouts) {
+        for (const int fragments : {1, 7}) {
+            SCOPED_TRACE(::testing::Message() << what << ", " << fragments << " fragments");
+            const std::string dicom = crafted::dicomWithJpeg(plain, 304, 400, fragments, layout);
+            const std::vector<uint8_t> frame =
+                tonemorph::dicomEncapsulatedFrame(reinterpret_cast<const uint8_t*>(dicom.data()), dicom.size());
+            ASSERT_GE(frame.size(), plain.size());
+            EXPECT_EQ(std::string(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(plain.size())), plain);
+            EXPECT_EQ(judged(dicom), "");
+            EXPECT_EQ(tonemorph::declaredSize(reinterpret_cast<const uint8_t*>(dicom.data()), dicom.size()), cv::Size(400, 304));
+            EXPECT_EQ(judged(crafted::dicomWithJpeg(busy, 304, 400, fragments, layout)).rfind("is a DICOM file holding a JPEG of 110 scans", 0), 0u);
+        }
+    }
+    crafted::DicomLayout busyDecoy;
+    busyDecoy.decoy = busy;
+    EXPECT_EQ(judged(crafted::dicomWithJpeg(plain, 304, 400, 1, busyDecoy)), "") << "the decoy is never decoded";
+    EXPECT_EQ(judged(crafted::dicomWithJpeg(codestream({1200, 1200}, {8, 8}), 1200, 1200)).rfind("is a DICOM file holding a JPEG 2000 picture of 1200x1200 cut into 22500 tiles", 0), 0u);
+    EXPECT_TRUE(tonemorph::dicomEncapsulatedFrame(reinterpret_cast<const uint8_t*>(plain.data()), plain.size()).empty());
+    const std::string noPixels = std::string(128, '\0') + "DICM" + crafted::littleEndian(0x0028, 2) + crafted::littleEndian(0x10, 2) +
+                                 "US" + crafted::littleEndian(2, 2) + crafted::littleEndian(30, 2);
+    EXPECT_EQ(judged(noPixels).rfind("is a DICOM file whose pixel data cannot be read", 0), 0u);
+}
+
+// Ensure a JPEG 2000 picture is judged by what its decoder sets up beyond its pixels: refused when
+// cut into very many tiny tiles, or coded in code-blocks (or precincts) so small that they
+// multiply the decoder's work; accepted as encoders make it (one tile, hundreds of 512x512, tiles
+// of 64x64 or 32x32 with partial ones at the edges, code-blocks of 64 down to 8); in a JP2 file as
+// in a bare codestream, however many boxes stand before it; and a JP2 file whose codestream cannot
+// be found is refused as unreadable.
+TEST(DecodeWork, Jpeg2000JudgedByTilesAndCodeBlocks) {
     struct Case {
         cv::Size picture;
         cv::Size tile;
+        int block;
+        int precinct;
         bool refused;
     };
-    const Case cases[] = {{{1200, 1200}, {8, 8}, true},          {{2048, 2048}, {16, 16}, true},
-                          {{1200, 1200}, {1200, 1200}, false},   {{8000, 8000}, {512, 512}, false},
-                          {{4096, 4096}, {64, 64}, false},       {{256, 256}, {8, 8}, false}};
+    const Case cases[] = {{{1200, 1200}, {8, 8}, 64, 0, true},          {{2048, 2048}, {16, 16}, 64, 0, true},
+                          {{1200, 1200}, {1200, 1200}, 64, 0, false},   {{8000, 8000}, {512, 512}, 64, 0, false},
+                          {{4096, 4096}, {64, 64}, 64, 0, false},       {{256, 256}, {8, 8}, 64, 0, false},
+                          {{4000, 3000}, {64, 64}, 64, 0, false},       {{8000, 6000}, {64, 64}, 64, 0, false},
+                          {{4000, 3000}, {32, 32}, 64, 0, false},       {{4000, 3000}, {4000, 3000}, 32, 0, false},
+                          {{8192, 6144}, {8192, 6144}, 8, 0, false},    {{8192, 6144}, {8192, 6144}, 4, 0, true},
+                          {{4000, 3000}, {4000, 3000}, 64, 256, false}, {{8192, 6144}, {8192, 6144}, 64, 2, true},
+                          {{8192, 6144}, {8192, 6144}, 64, 8, true}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.picture << " in tiles of " << c.tile);
-        const std::string bare = codestream(c.picture, c.tile);
-        const std::string jp2 = std::string("\0\0\0\x0CjP  \r\n\x87\n", 12) + crafted::bigEndian32(0) + "jp2c" + bare;
+        SCOPED_TRACE(::testing::Message() << c.picture << " in tiles of " << c.tile << ", code-blocks of " << c.block
+                                          << ", precincts of " << c.precinct);
+        const std::string bare = codestream(c.picture, c.tile, c.block, c.precinct);
+        std::string boxes;
+        for (int i = 0; i < 70; ++i) boxes += crafted::bigEndian32(12) + "free" + std::string(4, '\0');
+        for (const std::string& before : {std::string(), boxes}) {
+            const std::string jp2 = std::string("\0\0\0\x0CjP  \r\n\x87\n", 12) + before + crafted::bigEndian32(0) + "jp2c" + bare;
+            EXPECT_EQ(judged(jp2), judged(bare));
+        }
         EXPECT_EQ(!judged(bare).empty(), c.refused) << judged(bare);
-        EXPECT_EQ(judged(jp2), judged(bare));
     }
     EXPECT_EQ(judged(codestream({1200, 1200}, {8, 8})),
               "is a JPEG 2000 picture of 1200x1200 cut into 22500 tiles of 8x8, each of which costs the decoder about "
               "as much as a small picture; it is not decoded");
+    EXPECT_EQ(judged(codestream({8192, 6144}, {8192, 6144}, 4)).rfind("is a JPEG 2000 picture of 8192x6144 coded in ", 0), 0u);
+    // A coding style in a tile-part header counts as one in the main header does.
+    const std::string plain = codestream({8192, 6144}, {8192, 6144});
+    const std::string small = codestream({8192, 6144}, {8192, 6144}, 4);
+    const std::string smallCod = small.substr(small.find("\xFF\x52"), small.size() - 2 - small.find("\xFF\x52"));
+    const std::string tilePart = std::string("\xFF\x90\0\x0A\0\0", 6) + crafted::bigEndian32(static_cast<uint32_t>(14 + smallCod.size() + 2)) +
+                                 std::string("\0\x01", 2) + smallCod + "\xFF\x93";
+    EXPECT_NE(judged(plain.substr(0, plain.size() - 2) + tilePart + "\xFF\xD9"), "");
+    const std::string noCodestream = std::string("\0\0\0\x0CjP  \r\n\x87\n", 12) + crafted::bigEndian32(20) + "ftypjp2 " + std::string(8, '\0');
+    EXPECT_EQ(judged(noCodestream).rfind("is a JPEG 2000 file whose codestream cannot be read", 0), 0u);
+}
+
+// Ensure the memory OpenJPEG needs beside the picture is told for the memory check: little for
+// what encoders write, gigabytes for 4x4 code-blocks over 8192x6144 (measured: 3.5 GB more than
+// 64x64 ones), also inside a DICOM file; nothing for other formats.
+TEST(DecodeWork, Jpeg2000DecoderMemoryTold) {
+    const auto bytesOf = [](const std::string& file) {
+        return tonemorph::decoderBytesBeyondPicture(reinterpret_cast<const uint8_t*>(file.data()), file.size());
+    };
+    EXPECT_LT(bytesOf(codestream({8192, 6144}, {8192, 6144})), int64_t{64} << 20);
+    EXPECT_LT(bytesOf(codestream({4000, 3000}, {64, 64})), int64_t{160} << 20);
+    EXPECT_GT(bytesOf(codestream({8192, 6144}, {8192, 6144}, 4)), int64_t{3} << 30);
+    EXPECT_EQ(bytesOf(crafted::dicomWithJpeg(codestream({8192, 6144}, {8192, 6144}, 4), 6144, 8192)),
+              bytesOf(codestream({8192, 6144}, {8192, 6144}, 4)));
+    EXPECT_EQ(bytesOf(crafted::progressiveJpeg({64, 64}, 0)), 0);
 }
 
 }  // namespace

@@ -52,6 +52,8 @@ TEST(MemoryBudget, NeedsGrowWithPixels) {
     EXPECT_EQ(tonemorph::describeBytes(int64_t{12} << 30), "12.0 GiB");
     EXPECT_EQ(tonemorph::describeBytes(int64_t{850} << 20), "850 MiB");
     EXPECT_EQ(tonemorph::describeBytes(582275), "569 KiB");  // a small file holding a large picture
+    EXPECT_EQ(tonemorph::describeBytes(184243), "180 KiB");
+    EXPECT_EQ(tonemorph::describeBytes(38), "38 bytes");  // a tiny file is not rounded up to a KiB
 }
 
 }  // namespace

@@ -66,13 +66,18 @@ TEST(PictureHeader, SizeMatchesEncodedPictures) {
     }
 }
 
-// Ensure a JPEG's size is found past metadata segments (EXIF and the like before the frame), and
+// Ensure a JPEG's size is found past metadata segments (EXIF and the like before the frame, and
+// ones too short to hold their own length), and
 // that a frame header patched to claim a huge picture is read as claimed.
 TEST(PictureHeader, JpegFrameFoundPastMetadataAndTakenAsDeclared) {
     std::string jpeg = encoded(cv::Mat(30, 40, CV_8UC3, cv::Scalar(1, 2, 3)), ".jpg");
     // An APP1 segment of 0x1002 bytes: its length field, "Exif" and 4092 bytes of data.
     const std::string exif = std::string("\xFF\xE1\x10\x02", 4) + "Exif" + std::string(4092, '\xFF');
     jpeg.insert(2, exif);
+    EXPECT_EQ(sizeOfBytes(jpeg), cv::Size(40, 30));
+    // A comment and an APP segment whose length fields say 0 and 1: libjpeg reads on right after
+    // them, and so must the header reader.
+    jpeg.insert(2, std::string("\xFF\xFE\0\0\xFF\xE5\0\x01", 8));
     EXPECT_EQ(sizeOfBytes(jpeg), cv::Size(40, 30));
     const size_t frame = jpeg.find("\xFF\xC0");
     ASSERT_NE(frame, std::string::npos);
@@ -100,7 +105,8 @@ TEST(PictureHeader, HandWrittenHeadersTakenAsDeclared) {
     // SOC, SIZ: length, capabilities, grid 30000x20500 offset by 1000x500, then a tile size.
     const std::string codestream = std::string("\xFF\x4F\xFF\x51", 4) + bigEndianBytes(47, 2) + bigEndianBytes(0, 2) +
                                    bigEndianBytes(30000, 4) + bigEndianBytes(20500, 4) + bigEndianBytes(1000, 4) +
-                                   bigEndianBytes(500, 4) + std::string(24, '\0');
+                                   bigEndianBytes(500, 4) + bigEndianBytes(30000, 4) + bigEndianBytes(20500, 4) +
+                                   std::string(16, '\0');
     const std::string bigTiff = std::string("II\x2B\0\x08\0\0\0", 8) + littleEndianBytes(16, 8) + littleEndianBytes(2, 8) +
                                 littleEndianBytes(256, 2) + littleEndianBytes(16, 2) + littleEndianBytes(1, 8) +
                                 littleEndianBytes(29000, 8) + littleEndianBytes(257, 2) + littleEndianBytes(4, 2) +

@@ -58,8 +58,12 @@ DecodeWork jpegDecodeWork(const uint8_t* data, size_t size) {
         if (type == 0xD9) break;                                                         // end of image
         if (type == 0x01 || type == 0xD8 || (type >= 0xD0 && type <= 0xD7)) continue;  // no length
         if (at + 2 > size) break;
-        const size_t length = bigEndian16(data + at);
-        if (length < 2 || at + length > size) break;
+        size_t length = bigEndian16(data + at);
+        if (length < 2) {
+            if (!jpegLengthForgiven(type)) break;  // the decoder stops with an error here
+            length = 2;                            // and reads on right after it here
+        }
+        if (at + length > size) break;
         const uint8_t* segment = data + at + 2;
         const size_t bytes = length - 2;
         const bool frame = type >= 0xC0 && type <= 0xCF && type != 0xC4 && type != 0xC8 && type != 0xCC;
@@ -193,27 +197,11 @@ PngWork pngDecodeWork(const uint8_t* data, size_t size) {
 
 std::vector<uint8_t> dicomEncapsulatedFrame(const uint8_t* data, size_t size) {
     std::vector<uint8_t> frame;
-    if (size < 132 || std::memcmp(data + 128, "DICM", 4) != 0) return frame;
-    // Pixel Data (7FE0,0010) of undefined length, with an explicit (OB, two reserved bytes) or an
-    // implicit value representation: its value is a run of items ending in a delimiter.
-    static const uint8_t kTag[4] = {0xE0, 0x7F, 0x10, 0x00};
-    static const uint8_t kUndefined[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    size_t at = 132;
-    for (;;) {
-        const uint8_t* found = std::search(data + at, data + size, kTag, kTag + 4);
-        if (found == data + size) return frame;
-        at = static_cast<size_t>(found - data) + 4;
-        if (size - at >= 8 && std::memcmp(data + at, "OB\0\0", 4) == 0 && std::memcmp(data + at + 4, kUndefined, 4) == 0) {
-            at += 8;
-            break;
-        }
-        if (size - at >= 4 && std::memcmp(data + at, kUndefined, 4) == 0) {
-            at += 4;
-            break;
-        }
-    }
+    const std::optional<DicomPicture> picture = dicomPicture(data, size);
+    if (!picture || !picture->encapsulated) return frame;
     // Items (FFFE,E000): the first holds the table of frame offsets, the others the fragments of
     // the frames' stream, in order, which the decoder joins.
+    size_t at = picture->pixelData;
     bool first = true;
     while (size - at >= 8) {
         const uint32_t group = uint32_t{data[at]} | uint32_t{data[at + 1]} << 8;
@@ -228,6 +216,207 @@ std::vector<uint8_t> dicomEncapsulatedFrame(const uint8_t* data, size_t size) {
     return frame;
 }
 
+namespace {
+
+int64_t ceilDiv(int64_t value, int64_t by) { return (value + by - 1) / by; }
+
+// How one component is coded (COD, or COC for it): resolution levels, code-block size and
+// precinct sizes, as powers of two.
+struct CodingStyle {
+    int levels = 5;
+    int blockWidth = 6;
+    int blockHeight = 6;
+    bool precincts = false;
+    uint8_t precinctSizes[33] = {};  // PPx in the low nibble, PPy in the high one, per resolution
+};
+
+// Reads SPcod / SPcoc; false where the decoder refuses it.
+bool readCodingStyle(const uint8_t* p, size_t bytes, bool precincts, CodingStyle& style) {
+    if (bytes < 5) return false;
+    style.levels = p[0];
+    style.blockWidth = (p[1] & 15) + 2;
+    style.blockHeight = (p[2] & 15) + 2;
+    style.precincts = precincts;
+    if (style.levels > 32 || style.blockWidth > 10 || style.blockHeight > 10 || style.blockWidth + style.blockHeight > 12) {
+        return false;
+    }
+    if (!precincts) return true;
+    if (bytes < 5 + static_cast<size_t>(style.levels) + 1) return false;
+    for (int r = 0; r <= style.levels; ++r) {
+        style.precinctSizes[r] = p[5 + r];
+        if (r > 0 && ((p[5 + r] & 15) == 0 || (p[5 + r] >> 4) == 0)) return false;
+    }
+    return true;
+}
+
+// Code-blocks and precincts the decoder sets up for one component of one tile of w x h samples:
+// each resolution's bands cut into code-blocks, which precincts smaller than them make smaller.
+int64_t blocksOf(int64_t w, int64_t h, const CodingStyle& style) {
+    int64_t blocks = 0;
+    for (int r = 0; r <= style.levels; ++r) {
+        const int shift = style.levels - r;
+        const int64_t rw = ceilDiv(w, int64_t{1} << shift);
+        const int64_t rh = ceilDiv(h, int64_t{1} << shift);
+        const int precinctWidth = style.precincts ? style.precinctSizes[r] & 15 : 15;
+        const int precinctHeight = style.precincts ? style.precinctSizes[r] >> 4 : 15;
+        const int64_t blockWidth = int64_t{1} << std::min(style.blockWidth, r == 0 ? precinctWidth : precinctWidth - 1);
+        const int64_t blockHeight = int64_t{1} << std::min(style.blockHeight, r == 0 ? precinctHeight : precinctHeight - 1);
+        blocks += ceilDiv(rw, int64_t{1} << precinctWidth) * ceilDiv(rh, int64_t{1} << precinctHeight);
+        if (r == 0) {
+            blocks += ceilDiv(rw, blockWidth) * ceilDiv(rh, blockHeight);
+        } else {
+            // Low-pass halves round up, high-pass halves down.
+            const int64_t low[2] = {(rw + 1) / 2, (rh + 1) / 2};
+            const int64_t high[2] = {rw / 2, rh / 2};
+            blocks += ceilDiv(high[0], blockWidth) * ceilDiv(low[1], blockHeight) +
+                      ceilDiv(low[0], blockWidth) * ceilDiv(high[1], blockHeight) +
+                      ceilDiv(high[0], blockWidth) * ceilDiv(high[1], blockHeight);
+        }
+    }
+    return blocks;
+}
+
+// The widths of the tiles along one side, with how many there are of each: the first and last
+// cut by the picture's edges, the ones between whole.
+std::vector<std::pair<int64_t, int64_t>> tileSpans(int64_t origin, int64_t tile, int64_t start, int64_t end) {
+    const int64_t count = ceilDiv(end - origin, tile);
+    const int64_t first = std::min(origin + tile, end) - std::max(origin, start);
+    if (count <= 1) return {{first, 1}};
+    return {{first, 1}, {tile, count - 2}, {end - (origin + (count - 1) * tile), 1}};
+}
+
+uint32_t bigEndian32At(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
+
+}  // namespace
+
+std::optional<Jpeg2000Work> jpeg2000Work(const uint8_t* data, size_t size) {
+    const std::optional<PieceLayout> layout = pieceLayout(data, size);
+    if (!layout || layout->format != PieceLayout::Format::kJpeg2000) return std::nullopt;
+    const uint8_t* cs = data + layout->codestream;
+    const size_t bytes = size - layout->codestream;
+    if (bytes < 42) return std::nullopt;
+    const size_t sizLength = bigEndian16(cs + 4);
+    const int components = static_cast<int>(bigEndian16(cs + 40));
+    if (components == 0 || sizLength != 38 + 3 * static_cast<size_t>(components) || bytes < 4 + sizLength) return std::nullopt;
+    const int64_t gridWidth = bigEndian32At(cs + 8);
+    const int64_t gridHeight = bigEndian32At(cs + 12);
+    const int64_t left = bigEndian32At(cs + 16);
+    const int64_t top = bigEndian32At(cs + 20);
+    const int64_t tileWidth = bigEndian32At(cs + 24);
+    const int64_t tileHeight = bigEndian32At(cs + 28);
+    const int64_t tileLeft = bigEndian32At(cs + 32);
+    const int64_t tileTop = bigEndian32At(cs + 36);
+
+    // Every coding style the file gives, in its main header and in its tiles' headers: each
+    // component is counted at the costliest of those that reach it.
+    std::vector<CodingStyle> defaults(1);
+    std::vector<std::vector<std::pair<int, CodingStyle>>> styles;  // per header: (component or -1, style)
+    std::vector<std::pair<int, CodingStyle>> header;
+    size_t at = 4 + sizLength;
+    bool mainHeader = true;
+    while (at + 4 <= bytes) {
+        const uint32_t marker = bigEndian16(cs + at);
+        if (marker == 0xFFD9) break;  // end of codestream
+        const size_t length = bigEndian16(cs + at + 2);
+        if (length < 2 || at + 2 + length > bytes) {
+            if (mainHeader) return std::nullopt;  // the decoder cannot read its main header either
+            break;
+        }
+        const uint8_t* segment = cs + at + 4;
+        const size_t segmentBytes = length - 2;
+        if (marker == 0xFF90) {  // a tile-part: its header, then its data, Psot bytes in all
+            if (segmentBytes < 8) break;
+            styles.push_back(header);
+            header.clear();
+            mainHeader = false;
+            const size_t tilePart = bigEndian32At(segment + 2);
+            const size_t headerEnd = at + 2 + length;
+            // Its header's markers up to SOD.
+            size_t inner = headerEnd;
+            while (inner + 4 <= bytes && bigEndian16(cs + inner) != 0xFF93) {
+                const size_t innerLength = bigEndian16(cs + inner + 2);
+                if (innerLength < 2 || inner + 2 + innerLength > bytes) break;
+                const uint32_t innerMarker = bigEndian16(cs + inner);
+                const uint8_t* innerSegment = cs + inner + 4;
+                const size_t innerBytes = innerLength - 2;
+                CodingStyle style;
+                if (innerMarker == 0xFF52 && innerBytes >= 5 && readCodingStyle(innerSegment + 5, innerBytes - 5, innerSegment[0] & 1, style)) {
+                    header.emplace_back(-1, style);
+                } else if (innerMarker == 0xFF53) {
+                    const size_t skip = components < 257 ? 1 : 2;
+                    if (innerBytes > skip && readCodingStyle(innerSegment + skip + 1, innerBytes - skip - 1, innerSegment[skip] & 1, style)) {
+                        header.emplace_back(-1, style);  // which component it is matters not for the worst case
+                    }
+                }
+                inner += 2 + innerLength;
+            }
+            if (tilePart == 0 || tilePart < 14) break;  // to the end of the codestream
+            at += tilePart;
+            continue;
+        }
+        CodingStyle style;
+        if (marker == 0xFF52) {
+            if (segmentBytes < 5 || !readCodingStyle(segment + 5, segmentBytes - 5, segment[0] & 1, style)) return std::nullopt;
+            if (mainHeader) defaults[0] = style;
+            header.emplace_back(-1, style);
+        } else if (marker == 0xFF53) {
+            const size_t skip = components < 257 ? 1 : 2;
+            if (segmentBytes <= skip || !readCodingStyle(segment + skip + 1, segmentBytes - skip - 1, segment[skip] & 1, style)) {
+                return std::nullopt;
+            }
+            header.emplace_back(-1, style);
+        }
+        at += 2 + length;
+    }
+    styles.push_back(header);
+
+    Jpeg2000Work work;
+    work.tiles = layout->pieces;
+    work.pixels = int64_t{layout->picture.width} * layout->picture.height;
+    work.components = components;
+    const auto xs = tileSpans(tileLeft, tileWidth, left, gridWidth);
+    const auto ys = tileSpans(tileTop, tileHeight, top, gridHeight);
+    for (int c = 0; c < components; ++c) {
+        const int64_t xStep = std::max<int64_t>(cs[42 + 3 * c + 1], 1);
+        const int64_t yStep = std::max<int64_t>(cs[42 + 3 * c + 2], 1);
+        int64_t mostBlocks = 0;
+        int64_t mostInOneTile = 0;
+        const auto count = [&](const CodingStyle& style) {
+            int64_t blocks = 0;
+            int64_t inOneTile = 0;
+            for (const auto& [w, across] : xs) {
+                for (const auto& [h, down] : ys) {
+                    const int64_t tile = blocksOf(ceilDiv(w, xStep), ceilDiv(h, yStep), style);
+                    blocks += across * down * tile;
+                    if (across * down > 0) inOneTile = std::max(inOneTile, tile);
+                }
+            }
+            mostBlocks = std::max(mostBlocks, blocks);
+            mostInOneTile = std::max(mostInOneTile, inOneTile);
+        };
+        count(defaults[0]);
+        for (const auto& one : styles) {
+            for (const auto& [component, style] : one) count(style);
+        }
+        work.codeBlocks += mostBlocks;
+        work.codeBlocksInOneTile += mostInOneTile;
+    }
+    return work;
+}
+
+int64_t jpeg2000DecoderBytes(const Jpeg2000Work& work) {
+    return work.tiles * work.components * kJpeg2000TileComponentBytes + work.codeBlocksInOneTile * kJpeg2000CodeBlockBytes;
+}
+
+int64_t decoderBytesBeyondPicture(const uint8_t* data, size_t size) {
+    std::optional<Jpeg2000Work> work = jpeg2000Work(data, size);
+    if (!work) {
+        const std::vector<uint8_t> frame = dicomEncapsulatedFrame(data, size);
+        work = jpeg2000Work(frame.data(), frame.size());
+    }
+    return work ? jpeg2000DecoderBytes(*work) : 0;
+}
+
 int64_t piecePixels(cv::Size picture, cv::Size piece) {
     if (piece.width <= 0 || piece.height <= 0) return 0;
     const int64_t across = (int64_t{picture.width} + piece.width - 1) / piece.width;
@@ -237,20 +426,72 @@ int64_t piecePixels(cv::Size picture, cv::Size piece) {
     return wide > INT64_MAX / high ? INT64_MAX : wide * high;
 }
 
-std::string excessiveDecodeWork(const uint8_t* data, size_t size) {
-    const DecodeWork jpeg = jpegDecodeWork(data, size);
-    if (jpeg.passes > kMostJpegPasses) {
-        return "is a JPEG of " + std::to_string(jpeg.scans) + " scans, as much work to decode as " +
-               std::to_string(jpeg.passes) + " pictures of its size; no camera or encoder goes past " +
-               std::to_string(kMostJpegPasses) + ", so it is not decoded";
+namespace {
+
+bool startsWith(const uint8_t* data, size_t size, std::initializer_list<int> bytes) {
+    if (size < bytes.size()) return false;
+    size_t i = 0;
+    for (const int b : bytes) {
+        if (data[i++] != b) return false;
     }
-    // A DICOM file's picture may be a JPEG stream inside it, which its decoder takes as a file.
-    const std::vector<uint8_t> frame = dicomEncapsulatedFrame(data, size);
-    const DecodeWork inner = jpegDecodeWork(frame.data(), frame.size());
-    if (inner.passes > kMostJpegPasses) {
-        return "is a DICOM file holding a JPEG of " + std::to_string(inner.scans) + " scans, as much work to decode as " +
-               std::to_string(inner.passes) + " pictures of its size; no camera or encoder goes past " +
-               std::to_string(kMostJpegPasses) + ", so it is not decoded";
+    return true;
+}
+
+bool isTiff(const uint8_t* data, size_t size) {
+    return startsWith(data, size, {'I', 'I', 42, 0}) || startsWith(data, size, {'M', 'M', 0, 42}) ||
+           startsWith(data, size, {'I', 'I', 43, 0}) || startsWith(data, size, {'M', 'M', 0, 43});
+}
+
+bool isJpeg2000(const uint8_t* data, size_t size) {
+    return startsWith(data, size, {0, 0, 0, 12, 'j', 'P', ' ', ' ', '\r', '\n', 0x87, '\n'}) ||
+           startsWith(data, size, {0xFF, 0x4F, 0xFF, 0x51});
+}
+
+const char kUnread[] = " cannot be read before decoding (its decoder would refuse it, or read it otherwise), so it is not decoded";
+
+// The verdict on a picture stream of its own (a file, or the stream inside a DICOM file).
+std::string streamVerdict(const uint8_t* data, size_t size) {
+    if (startsWith(data, size, {0xFF, 0xD8})) {
+        const DecodeWork jpeg = jpegDecodeWork(data, size);
+        if (jpeg.passes > kMostJpegPasses) {
+            return "is a JPEG of " + std::to_string(jpeg.scans) + " scans, as much work to decode as " +
+                   std::to_string(jpeg.passes) + " pictures of its size; no camera or encoder goes past " +
+                   std::to_string(kMostJpegPasses) + ", so it is not decoded";
+        }
+        if (!declaredSize(data, size)) return std::string("is a JPEG whose frame header") + kUnread;
+        return {};
+    }
+    if (isTiff(data, size)) {
+        const std::optional<PieceLayout> layout = pieceLayout(data, size);
+        if (!layout) return std::string("is a TIFF whose first directory") + kUnread;
+        const cv::Size picture = layout->picture;
+        const int64_t pixels = piecePixels(picture, layout->piece);
+        if (pixels - kMostExtraTiffPiecePixels > 2 * int64_t{picture.width} * picture.height) {
+            return "is a TIFF cut into pieces of " + std::to_string(layout->piece.width) + "x" +
+                   std::to_string(layout->piece.height) + ", through which the decoder would work " + std::to_string(pixels) +
+                   " pixels for its " + std::to_string(picture.width) + "x" + std::to_string(picture.height) +
+                   "; it is not decoded";
+        }
+        return {};
+    }
+    if (isJpeg2000(data, size)) {
+        const std::optional<Jpeg2000Work> work = jpeg2000Work(data, size);
+        if (!work) return std::string("is a JPEG 2000 file whose codestream") + kUnread;
+        const int64_t tileWork = work->tiles * kJpeg2000TileWork;
+        const int64_t blockWork = work->codeBlocks * kJpeg2000CodeBlockWork;
+        if (tileWork + blockWork <= 2 * work->pixels + kMostExtraJpeg2000Work) return {};
+        const std::optional<PieceLayout> layout = pieceLayout(data, size);
+        const std::string pictureText = std::to_string(layout->picture.width) + "x" + std::to_string(layout->picture.height);
+        // Tiles so small that they, not the coding, make the code-blocks this many.
+        if (work->tiles * 64 * work->components >= work->codeBlocks) {
+            return "is a JPEG 2000 picture of " + pictureText + " cut into " + std::to_string(work->tiles) + " tiles of " +
+                   std::to_string(layout->piece.width) + "x" + std::to_string(layout->piece.height) +
+                   ", each of which costs the decoder about as much as a small picture; it is not decoded";
+        }
+        const int64_t pictures = (work->pixels + tileWork + blockWork + work->pixels - 1) / work->pixels;
+        return "is a JPEG 2000 picture of " + pictureText + " coded in " + std::to_string(work->codeBlocks) +
+               " code-blocks and precincts, as much work to decode as " + std::to_string(pictures) +
+               " pictures of its size (encoders make blocks of 32x32 or 64x64 pixels); it is not decoded";
     }
     const PngWork png = pngDecodeWork(data, size);
     if (png.compressedTexts > kMostPngCompressedTexts) {
@@ -258,28 +499,26 @@ std::string excessiveDecodeWork(const uint8_t* data, size_t size) {
                " compressed text chunks, which the decoder unpacks one by one; no picture carries more than " +
                std::to_string(kMostPngCompressedTexts) + ", so it is not decoded";
     }
-    if (const std::optional<PieceLayout> layout = pieceLayout(data, size)) {
-        const cv::Size picture = layout->picture;
-        const cv::Size piece = layout->piece;
-        const int64_t picturePixels = int64_t{picture.width} * picture.height;
-        const std::string pieceText = std::to_string(piece.width) + "x" + std::to_string(piece.height);
-        const std::string pictureText = std::to_string(picture.width) + "x" + std::to_string(picture.height);
-        const int64_t pixels = piecePixels(picture, piece);
-        if (layout->format == PieceLayout::Format::kTiff && pixels - kMostExtraTiffPiecePixels > 2 * picturePixels) {
-            return "is a TIFF cut into pieces of " + pieceText + ", through which the decoder would work " +
-                   std::to_string(pixels) + " pixels for its " + pictureText + "; it is not decoded";
-        }
-        const int64_t tiles = pixels / (int64_t{piece.width} * piece.height);
-        if (layout->format == PieceLayout::Format::kJpeg2000 && tiles > kMostSmallTiles && tiles > picturePixels / 4096) {
-            return "is a JPEG 2000 picture of " + pictureText + " cut into " + std::to_string(tiles) + " tiles of " +
-                   pieceText + ", each of which costs the decoder about as much as a small picture; it is not decoded";
-        }
-    }
     if (png.beyondCap) {
         return "is a PNG whose image data unpacks to over " + describeBytes(png.unpackedBytes) + " where its pixels need " +
                describeBytes(png.imageBytes) + "; the decoder would unpack all of it, so it is not decoded";
     }
     return {};
+}
+
+}  // namespace
+
+std::string excessiveDecodeWork(const uint8_t* data, size_t size) {
+    if (size < 132 || std::memcmp(data + 128, "DICM", 4) != 0) return streamVerdict(data, size);
+    // A DICOM file's picture may be a compressed stream inside it, which its decoder takes as a
+    // file of that format.
+    const std::optional<DicomPicture> picture = dicomPicture(data, size);
+    if (!picture || picture->pixelData == 0) return std::string("is a DICOM file whose pixel data") + kUnread;
+    if (!picture->encapsulated) return {};
+    const std::vector<uint8_t> frame = dicomEncapsulatedFrame(data, size);
+    const std::string inner = streamVerdict(frame.data(), frame.size());
+    if (inner.empty()) return {};
+    return "is a DICOM file holding a " + inner.substr(std::string("is a ").size());
 }
 
 void endJpegAsFromAFile(std::vector<uint8_t>& bytes) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,11 @@ namespace tonemorph {
 // More passes over a JPEG's blocks than this are refused: a baseline JPEG takes one, libjpeg's own
 // progressive script 5.3 in colour and 6 in grey; no camera or encoder comes near it.
 constexpr int64_t kMostJpegPasses = 16;
+
+// libtiff counts the scans of a JPEG inside a TIFF and fails at the one its limit names: the limit
+// handed to it is one more than the scans allowed. Its failure says this.
+constexpr int64_t kTiffJpegScanSetting = kMostJpegPasses + 1;
+constexpr char kTiffScanLimitSign[] = "exceeds maximum scans";
 
 struct DecodeWork {
     int64_t scans = 0;   // a JPEG's scans up to its end, each a pass over some of its components
@@ -42,7 +48,8 @@ struct PngWork {
 PngWork pngDecodeWork(const uint8_t* data, size_t size);
 
 // The fragments of a DICOM file's encapsulated picture (JPEG, JPEG 2000 and the like) joined, as
-// its decoder joins them; empty for any other file, or pixels stored as they are.
+// its decoder joins them, from the pixel data it finds where its decoder finds it; empty for any
+// other file, or pixels stored as they are.
 std::vector<uint8_t> dicomEncapsulatedFrame(const uint8_t* data, size_t size);
 
 // A TIFF whose tiles or strips, rounded up to whole ones, hold more pixels than twice its picture
@@ -50,16 +57,47 @@ std::vector<uint8_t> dicomEncapsulatedFrame(const uint8_t* data, size_t size);
 // one tile of 16384x16384 costs it a gigabyte. Real files use pieces of a few hundred pixels.
 constexpr int64_t kMostExtraTiffPiecePixels = int64_t{16} << 20;
 
-// A JPEG 2000 picture in more tiles than this, and in more than one per 64x64 pixels, is refused:
-// each tile costs OpenJPEG about as much as a small picture, and a 1 MB file of 22,500 tiles of
-// 8x8 takes twelve times as long as the same picture in one.
-constexpr int64_t kMostSmallTiles = 1024;
+// What OpenJPEG spends on a JPEG 2000 picture beyond its pixels, in pixels' worth of decoding
+// time (measured on Debian 12's OpenJPEG 2.5): each tile about 500 (its headers and set-up: a
+// 2048x2048 picture in 4,096 tiles of 32x32 takes 2.3 times as long as in one), each code-block
+// or precinct about 20 (in 4x4 code-blocks, 4.9 times as long as in 64x64 ones).
+constexpr int64_t kJpeg2000TileWork = 500;
+constexpr int64_t kJpeg2000CodeBlockWork = 20;
+// Beyond twice the picture's own work and this much (a twentieth of a second or so) the file is
+// refused: tiles of 32x32 or code-blocks of 8x8 on a photo stay well inside it.
+constexpr int64_t kMostExtraJpeg2000Work = int64_t{2} << 20;
+// Memory OpenJPEG holds beside the picture: for every tile and component its coding parameters
+// (4,096 tiles of three components: 46 MB), and for the tile it decodes every code-block's state
+// (4x4 code-blocks over 2048x2048 in colour: 300 MB more than 64x64 ones).
+constexpr int64_t kJpeg2000TileComponentBytes = 4096;
+constexpr int64_t kJpeg2000CodeBlockBytes = 384;
+
+struct Jpeg2000Work {
+    int64_t pixels = 0;
+    int64_t tiles = 0;       // the partial ones at the edges counted
+    int components = 0;
+    int64_t codeBlocks = 0;  // code-blocks and precincts over all tiles, resolutions and components
+    int64_t codeBlocksInOneTile = 0;  // in the largest tile, all components
+};
+
+// What the decoder sets up for the JPEG 2000 codestream in data (bare or in a JP2 file), from
+// its size and tile segment and every coding style (COD, COC) in its main and tile-part headers,
+// each component counted at its costliest; nothing for other files or a main header the decoder
+// would refuse.
+std::optional<Jpeg2000Work> jpeg2000Work(const uint8_t* data, size_t size);
+int64_t jpeg2000DecoderBytes(const Jpeg2000Work& work);
+
+// The memory the decoder needs beside the picture it makes, for the file in data (a JPEG 2000
+// picture, or one inside a DICOM file): 0 for formats that need no more than the picture.
+int64_t decoderBytesBeyondPicture(const uint8_t* data, size_t size);
 
 // The pixels the decoder works through for a picture cut into pieces of the given size.
 int64_t piecePixels(cv::Size picture, cv::Size piece);
 
 // Empty when data's decoding costs what a picture of its size costs; otherwise why not, in words
-// that follow the file's name.
+// that follow the file's name. A JPEG, TIFF, JPEG 2000 or DICOM file whose structure cannot be
+// read the way its decoder reads it is refused as well, saying so: never passed unjudged. The
+// stream inside a DICOM file is judged as a file of its own format.
 std::string excessiveDecodeWork(const uint8_t* data, size_t size);
 
 // Makes a JPEG read from memory end as one read from a file does when it is cut short. The

@@ -83,8 +83,11 @@ std::string describeBytes(int64_t bytes) {
         std::snprintf(text, sizeof text, "%.1f GiB", static_cast<double>(bytes) / (int64_t{1} << 30));
     } else if (bytes >= (int64_t{1} << 20)) {
         std::snprintf(text, sizeof text, "%lld MiB", static_cast<long long>(bytes >> 20));
+    } else if (bytes >= 1024) {
+        std::snprintf(text, sizeof text, "%lld KiB", static_cast<long long>((bytes + 512) >> 10));
     } else {
-        std::snprintf(text, sizeof text, "%lld KiB", static_cast<long long>((bytes + 1023) >> 10));
+        // A small file is told as it is, not rounded up to a unit it does not fill.
+        std::snprintf(text, sizeof text, "%lld bytes", static_cast<long long>(bytes));
     }
     return text;
 }

@@ -35,7 +35,7 @@ std::optional<int64_t> cgroupHeadroomOf(const std::string& max, const std::strin
                                         const std::string& stat = {});
 std::optional<int64_t> statusFieldOf(const std::string& status, const std::string& field);  // /proc/self/status
 
-// "12.6 GiB", "850 MiB".
+// "12.6 GiB", "850 MiB", "180 KiB", "38 bytes".
 std::string describeBytes(int64_t bytes);
 
 }  // namespace tonemorph

@@ -5,7 +5,9 @@
 #include <cctype>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <vector>
 
 namespace tonemorph {
 
@@ -34,6 +36,12 @@ std::optional<cv::Size> sizeOf(int64_t width, int64_t height) {
     return cv::Size(static_cast<int>(width), static_cast<int>(height));
 }
 
+}  // namespace
+
+bool jpegLengthForgiven(uint8_t marker) { return (marker >= 0xE0 && marker <= 0xEF) || marker == 0xFE || marker == 0xDC; }
+
+namespace {
+
 // Markers up to the first start-of-frame (SOF0..SOF15 but DHT, JPG and DAC), which holds the size.
 std::optional<cv::Size> jpegSize(std::istream& in) {
     uint8_t marker[2];
@@ -48,9 +56,14 @@ std::optional<cv::Size> jpegSize(std::istream& in) {
         if (type == 0xD9) return std::nullopt;  // end of image before any frame
         uint8_t lengthBytes[2];
         if (!readBytes(in, lengthBytes, 2)) return std::nullopt;
-        const uint32_t length = bigEndian(lengthBytes, 2);
-        if (length < 2) return std::nullopt;
+        uint32_t length = bigEndian(lengthBytes, 2);
         const bool frame = type >= 0xC0 && type <= 0xCF && type != 0xC4 && type != 0xC8 && type != 0xCC;
+        if (length < 2) {
+            // libjpeg takes a too-short length of metadata as no data and reads on; anything else
+            // with one it refuses.
+            if (!jpegLengthForgiven(type)) return std::nullopt;
+            length = 2;
+        }
         if (frame) {
             uint8_t header[5];  // precision, height, width
             if (length < 7 || !readBytes(in, header, 5)) return std::nullopt;
@@ -88,7 +101,9 @@ std::optional<cv::Size> webpSize(std::istream& in) {
 
 // The first image file directory's width (tag 256), length (257), rows per strip (278), tile width
 // (322) and tile length (323), in classic TIFF (32-bit offsets, 12-byte entries) or BigTIFF (64-bit
-// offsets, 20-byte entries).
+// offsets, 20-byte entries), read as libtiff reads them: entries in any order, the first of a
+// repeated tag standing, a single value of any integer type, one too long for its entry (a LONG8
+// in classic TIFF) read where the entry points. Nothing where libtiff would refuse the directory.
 std::optional<PieceLayout> tiffLayoutOf(std::istream& in, bool little, bool big) {
     const auto number = [little](const uint8_t* p, int n) -> uint64_t {
         if (n <= 4) return little ? littleEndian(p, n) : bigEndian(p, n);
@@ -106,40 +121,64 @@ std::optional<PieceLayout> tiffLayoutOf(std::istream& in, bool little, bool big)
     uint8_t countBytes[8];
     if (!in || !readBytes(in, countBytes, big ? 8 : 2)) return std::nullopt;
     const uint64_t count = number(countBytes, big ? 8 : 2);
-    int64_t width = -1;
-    int64_t height = -1;
-    int64_t rowsPerStrip = -1;
-    int64_t tileWidth = -1;
-    int64_t tileLength = -1;
-    // A directory holds a few dozen entries, sorted by tag: the wanted ones come first.
+    if (count > 4096) return std::nullopt;  // libtiff's own sanity limit
     const int entryBytes = big ? 20 : 12;
-    for (uint64_t i = 0; i < count && i < 4096; ++i) {
-        uint8_t entry[20] = {};  // tag, type, count, value
-        if (!readBytes(in, entry, static_cast<size_t>(entryBytes))) break;
+    std::vector<uint8_t> entries(static_cast<size_t>(count) * entryBytes);
+    if (!readBytes(in, entries.data(), entries.size())) return std::nullopt;
+    constexpr uint32_t kTags[] = {256, 257, 278, 322, 323};
+    const uint8_t* wanted[5] = {};
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* entry = entries.data() + i * entryBytes;
         const uint32_t tag = static_cast<uint32_t>(number(entry, 2));
-        if (tag > 323) break;
-        const uint32_t type = static_cast<uint32_t>(number(entry + 2, 2));
-        const uint8_t* field = entry + 4 + offsetBytes;
-        // SHORT, LONG or LONG8; a LONG8 does not fit the value field of a classic entry, which
-        // then holds where the value lies: no size is read from it.
-        if (type == 16 && !big) continue;
-        const uint64_t value = type == 3 ? number(field, 2) : type == 16 ? number(field, 8) : number(field, 4);
-        const int64_t size = value > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(value);
-        if (tag == 256) width = size;
-        if (tag == 257) height = size;
-        if (tag == 278) rowsPerStrip = size;
-        if (tag == 322) tileWidth = size;
-        if (tag == 323) tileLength = size;
+        for (int t = 0; t < 5; ++t) {
+            if (tag == kTags[t] && wanted[t] == nullptr) wanted[t] = entry;
+        }
     }
+    // The value as libtiff's reader of a single 32-bit number takes it; -1 where it refuses it.
+    const auto valueOf = [&](const uint8_t* entry) -> int64_t {
+        const uint32_t type = static_cast<uint32_t>(number(entry + 2, 2));
+        if (number(entry + 4, offsetBytes) != 1) return -1;
+        const uint8_t* field = entry + 4 + offsetBytes;
+        uint8_t far[8];
+        if ((type == 16 || type == 17) && !big) {  // eight bytes where the entry points
+            in.clear();
+            in.seekg(static_cast<std::streamoff>(number(field, 4)));
+            if (!in || !readBytes(in, far, 8)) return -1;
+            field = far;
+        }
+        int64_t value = 0;
+        switch (type) {
+            case 1: value = field[0]; break;                                                      // BYTE
+            case 6: value = static_cast<int8_t>(field[0]); break;                                 // SBYTE
+            case 3: value = static_cast<int64_t>(number(field, 2)); break;                        // SHORT
+            case 8: value = static_cast<int16_t>(number(field, 2)); break;                        // SSHORT
+            case 4: value = static_cast<int64_t>(number(field, 4)); break;                        // LONG
+            case 9: value = static_cast<int32_t>(number(field, 4)); break;                        // SLONG
+            case 16: value = number(field, 8) > UINT32_MAX ? -1 : static_cast<int64_t>(number(field, 8)); break;  // LONG8
+            case 17: value = static_cast<int64_t>(number(field, 8)); break;                       // SLONG8
+            default: return -1;
+        }
+        return value < 0 || value > UINT32_MAX ? -1 : value;
+    };
+    int64_t values[5] = {-1, -1, -1, -1, -1};
+    for (int t = 0; t < 5; ++t) {
+        if (wanted[t] == nullptr) continue;
+        values[t] = valueOf(wanted[t]);
+        if (values[t] < 0) return std::nullopt;  // libtiff gives up on the directory
+    }
+    const auto [width, height, rowsPerStrip, tileWidth, tileLength] = values;
     const std::optional<cv::Size> picture = sizeOf(width, height);
     if (!picture) return std::nullopt;
     PieceLayout layout{PieceLayout::Format::kTiff, *picture, *picture};
-    if (tileWidth > 0 && tileLength > 0) {
-        layout.piece = sizeOf(tileWidth, tileLength).value_or(*picture);
-    } else if (rowsPerStrip > 0 && rowsPerStrip < UINT32_MAX) {
-        // The library's decoder makes room for a whole strip, however few of its rows are there.
-        layout.piece = sizeOf(width, rowsPerStrip).value_or(*picture);
+    if (wanted[3] != nullptr || wanted[4] != nullptr) {
+        // A tile side not given (or zero) is the picture's, as the library's reader takes it.
+        layout.piece = sizeOf(tileWidth > 0 ? tileWidth : width, tileLength > 0 ? tileLength : height).value_or(*picture);
+    } else if (rowsPerStrip > 0) {
+        // Strips are cut off at the picture's last row, and decoded only that far.
+        layout.piece = sizeOf(width, std::min(rowsPerStrip, height)).value_or(*picture);
     }
+    layout.pieces = ((int64_t{picture->width} + layout.piece.width - 1) / layout.piece.width) *
+                    ((int64_t{picture->height} + layout.piece.height - 1) / layout.piece.height);
     return layout;
 }
 
@@ -288,49 +327,24 @@ std::optional<cv::Size> exrSize(std::istream& file) {
     return std::nullopt;
 }
 
-// DICOM: a 128-byte preamble and "DICM", then little-endian data elements (explicit or implicit
-// value representation) in tag order, up to Rows (0028,0010) and Columns (0028,0011).
+// DICOM: a 128-byte preamble and "DICM", then data elements.
 std::optional<cv::Size> dicomSize(std::istream& file) {
-    const std::string text = textHeader(file);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    int64_t rows = -1;
-    int64_t columns = -1;
-    for (size_t at = 132; at + 8 <= text.size() && (rows < 0 || columns < 0);) {
-        const uint32_t group = littleEndian(bytes + at, 2);
-        const uint32_t element = littleEndian(bytes + at + 2, 2);
-        if (group > 0x0028) break;
-        const std::string vr = text.substr(at + 4, 2);
-        const bool explicitVr = std::isupper(bytes[at + 4]) && std::isupper(bytes[at + 5]);
-        // These representations have two reserved bytes and a 32-bit length.
-        const bool longLength = vr == "OB" || vr == "OD" || vr == "OF" || vr == "OL" || vr == "OV" || vr == "OW" ||
-                                vr == "SQ" || vr == "SV" || vr == "UC" || vr == "UN" || vr == "UR" || vr == "UT" ||
-                                vr == "UV";
-        uint32_t length = 0;
-        size_t value = 0;
-        if (!explicitVr) {
-            length = littleEndian(bytes + at + 4, 4);
-            value = at + 8;
-        } else if (longLength) {
-            if (text.size() - at < 12) break;
-            length = littleEndian(bytes + at + 8, 4);
-            value = at + 12;
-        } else {
-            length = littleEndian(bytes + at + 6, 2);
-            value = at + 8;
-        }
-        if (length == 0xFFFFFFFF || length > text.size() - value) break;  // a sequence of unknown length
-        if (group == 0x0028 && element == 0x0010 && length >= 2) rows = littleEndian(bytes + value, 2);
-        if (group == 0x0028 && element == 0x0011 && length >= 2) columns = littleEndian(bytes + value, 2);
-        at = value + length;
-    }
-    return sizeOf(columns, rows);
+    // The size may stand after sequences of any length: the file is read whole.
+    file.clear();
+    file.seekg(0);
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::optional<DicomPicture> picture = dicomPicture(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    return picture ? picture->size : std::nullopt;
 }
 
-// A JPEG 2000 codestream's SIZ segment: the reference grid's extent less its offset, and the
-// tiles' size (the tile grid's own offset, which only shifts the tiles, left aside).
+// A JPEG 2000 codestream's SIZ segment: the reference grid's extent less its offset, and its
+// tiles: their size, and how many the tile grid (with its own offset) lays over the picture.
 std::optional<PieceLayout> codestreamLayout(std::istream& in) {
-    uint8_t siz[32];  // SOC, SIZ marker, length, capabilities, Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz
-    if (!readBytes(in, siz, 24) || bigEndian(siz, 2) != 0xFF4F || bigEndian(siz + 2, 2) != 0xFF51) return std::nullopt;
+    const std::streamoff start = in.tellg();
+    uint8_t siz[40];  // SOC, SIZ marker, length, capabilities, Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz, XTOsiz, YTOsiz
+    if (start < 0 || !readBytes(in, siz, 24) || bigEndian(siz, 2) != 0xFF4F || bigEndian(siz + 2, 2) != 0xFF51) {
+        return std::nullopt;
+    }
     const uint32_t gridWidth = bigEndian(siz + 8, 4);
     const uint32_t gridHeight = bigEndian(siz + 12, 4);
     const uint32_t left = bigEndian(siz + 16, 4);
@@ -339,7 +353,19 @@ std::optional<PieceLayout> codestreamLayout(std::istream& in) {
     const std::optional<cv::Size> picture = sizeOf(int64_t{gridWidth} - left, int64_t{gridHeight} - top);
     if (!picture) return std::nullopt;
     PieceLayout layout{PieceLayout::Format::kJpeg2000, *picture, *picture};
-    if (readBytes(in, siz + 24, 8)) layout.piece = sizeOf(bigEndian(siz + 24, 4), bigEndian(siz + 28, 4)).value_or(*picture);
+    layout.codestream = static_cast<size_t>(start);
+    if (!readBytes(in, siz + 24, 16)) return layout;
+    const int64_t tileWidth = bigEndian(siz + 24, 4);
+    const int64_t tileHeight = bigEndian(siz + 28, 4);
+    const int64_t tileLeft = bigEndian(siz + 32, 4);
+    const int64_t tileTop = bigEndian(siz + 36, 4);
+    // The decoder refuses a tile grid that starts past the picture or leaves it out.
+    if (tileWidth == 0 || tileHeight == 0 || tileLeft > left || tileTop > top || tileLeft + tileWidth <= left ||
+        tileTop + tileHeight <= top) {
+        return std::nullopt;
+    }
+    layout.piece = sizeOf(tileWidth, tileHeight).value_or(*picture);
+    layout.pieces = ((gridWidth - tileLeft + tileWidth - 1) / tileWidth) * ((gridHeight - tileTop + tileHeight - 1) / tileHeight);
     return layout;
 }
 
@@ -349,10 +375,11 @@ std::optional<cv::Size> codestreamSize(std::istream& in) {
     return layout->picture;
 }
 
-// A JP2 file: boxes up to the contiguous codestream box, whose SIZ decides what is decoded.
+// A JP2 file: boxes, however many, up to the contiguous codestream box, whose SIZ decides what is
+// decoded. Each box is at least 8 bytes, so the walk ends with the file.
 std::optional<PieceLayout> jp2Layout(std::istream& in) {
     in.seekg(0);
-    for (int boxes = 0; boxes < 64; ++boxes) {
+    for (;;) {
         const std::streamoff start = in.tellg();
         uint8_t box[16];
         if (start < 0 || !readBytes(in, box, 8)) return std::nullopt;
@@ -371,7 +398,6 @@ std::optional<PieceLayout> jp2Layout(std::istream& in) {
         in.seekg(start + static_cast<std::streamoff>(length));
         if (!in) return std::nullopt;
     }
-    return std::nullopt;
 }
 
 std::optional<cv::Size> jp2Size(std::istream& in) {
@@ -486,5 +512,147 @@ std::optional<cv::Size> declaredSize(const std::string& path) {
     if (!in) return std::nullopt;
     return declaredSize(in);
 }
+
+
+namespace {
+
+// Walks a DICOM file's data elements as its decoder does. The file meta group is explicit VR
+// little endian; the data set after it is as its transfer syntax says: implicit VR for
+// 1.2.840.10008.1.2, big endian for 1.2.840.10008.1.2.2, otherwise explicit VR little endian (an
+// element whose VR is no pair of capitals taken as implicit, as decoders forgive).
+class DicomWalk {
+public:
+    DicomWalk(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+    std::optional<DicomPicture> run() {
+        if (size_ < 132 || std::string(data_ + 128, data_ + 132) != "DICM") return std::nullopt;
+        size_t at = 132;
+        Element element;
+        // The meta group, always explicit little endian.
+        while (read(at, false, false, element) && element.group == 0x0002) {
+            if (element.undefined) return std::nullopt;
+            if (element.element == 0x0010) {
+                std::string syntax(reinterpret_cast<const char*>(data_ + element.value), element.length);
+                while (!syntax.empty() && (syntax.back() == '\0' || syntax.back() == ' ')) syntax.pop_back();
+                implicit_ = syntax == "1.2.840.10008.1.2";
+                big_ = syntax == "1.2.840.10008.1.2.2";
+            }
+            at = element.value + element.length;
+        }
+        DicomPicture picture;
+        int64_t rows = -1;
+        int64_t columns = -1;
+        while (read(at, implicit_, big_, element)) {
+            if (element.group == 0x7FE0 && element.element == 0x0010) {
+                picture.size = sizeOf(columns, rows);
+                picture.pixelData = element.value;
+                picture.encapsulated = element.undefined;
+                return picture;
+            }
+            if (element.undefined) {
+                at = element.value;
+                if (!skipItems(at, implicit_ || element.vr == "UN", 0)) break;
+                continue;
+            }
+            if (element.group == 0x0028 && element.length >= 2 && (element.element == 0x0010 || element.element == 0x0011)) {
+                (element.element == 0x0010 ? rows : columns) = number(element.value, 2, big_);
+            }
+            at = element.value + element.length;
+        }
+        // No picture in it (or the walk could not go on): the decoder reads none either, but the
+        // size is still told.
+        picture.size = sizeOf(columns, rows);
+        return picture;
+    }
+
+private:
+    struct Element {
+        uint32_t group = 0;
+        uint32_t element = 0;
+        std::string vr;
+        size_t value = 0;
+        size_t length = 0;
+        bool undefined = false;
+    };
+
+    uint32_t number(size_t at, int n, bool big) const { return big ? bigEndian(data_ + at, n) : littleEndian(data_ + at, n); }
+
+    // The element at `at`: false when it runs past the file's end.
+    bool read(size_t at, bool implicit, bool big, Element& element) const {
+        if (at > size_ || size_ - at < 8) return false;
+        element.group = number(at, 2, big);
+        element.element = number(at + 2, 2, big);
+        const uint8_t* vr = data_ + at + 4;
+        const bool item = element.group == 0xFFFE;  // items and delimiters carry no VR
+        const bool explicitVr = !implicit && !item && std::isupper(vr[0]) && std::isupper(vr[1]);
+        element.vr = explicitVr ? std::string(vr, vr + 2) : std::string();
+        uint32_t length = 0;
+        if (!explicitVr) {
+            length = number(at + 4, 4, big);
+            element.value = at + 8;
+        } else if (longLength(element.vr)) {
+            if (size_ - at < 12) return false;
+            length = number(at + 8, 4, big);
+            element.value = at + 12;
+        } else {
+            length = number(at + 6, 2, big);
+            element.value = at + 8;
+        }
+        element.undefined = length == 0xFFFFFFFF;
+        element.length = element.undefined ? 0 : length;
+        return element.length <= size_ - element.value;
+    }
+
+    static bool longLength(const std::string& vr) {
+        for (const char* form : {"OB", "OD", "OF", "OL", "OV", "OW", "SQ", "SV", "UC", "UN", "UR", "UT", "UV"}) {
+            if (vr == form) return true;
+        }
+        return false;
+    }
+
+    // Past a value of undefined length: items (fragments, or data sets of their own) up to the
+    // sequence delimiter. false where it does not end inside the file.
+    bool skipItems(size_t& at, bool implicit, int depth) const {
+        if (depth > 32) return false;  // nesting no real file needs
+        Element item;
+        while (read(at, true, big_, item)) {
+            if (item.group != 0xFFFE) return false;
+            if (item.element == 0xE0DD) {  // sequence delimiter
+                at = item.value + item.length;
+                return true;
+            }
+            at = item.value;
+            if (!item.undefined) {
+                at += item.length;
+                continue;
+            }
+            // An item of undefined length: a data set up to its item delimiter.
+            Element element;
+            for (;;) {
+                if (!read(at, implicit, big_, element)) return false;
+                if (element.group == 0xFFFE && element.element == 0xE00D) {
+                    at = element.value + element.length;
+                    break;
+                }
+                at = element.value;
+                if (element.undefined) {
+                    if (!skipItems(at, implicit || element.vr == "UN", depth + 1)) return false;
+                } else {
+                    at += element.length;
+                }
+            }
+        }
+        return false;
+    }
+
+    const uint8_t* data_;
+    size_t size_;
+    bool implicit_ = false;
+    bool big_ = false;
+};
+
+}  // namespace
+
+std::optional<DicomPicture> dicomPicture(const uint8_t* data, size_t size) { return DicomWalk(data, size).run(); }
 
 }  // namespace tonemorph

@@ -114,13 +114,21 @@ inline std::string slowGreyPng(uint32_t width, uint32_t height) {
 // A little-endian classic TIFF of one picture of width x height, 8-bit samples, in the given
 // pieces: tiles of piece's size when tiled, else strips of piece.height rows, their data as given
 // (pieces[i] for piece i), compressed as compression says (8: Deflate, 7: JPEG, YCbCr 4:2:0).
+// Written as other writers (or an attacker) may: the tile and strip tags last, after tags above
+// them (libtiff reads them in any order), or the sizes typed LONG8, which in a classic TIFF stand
+// outside their entries.
+struct TiffQuirks {
+    bool sizesLast = false;
+    bool long8Sizes = false;
+};
 inline std::string tiff(uint32_t width, uint32_t height, cv::Size piece, bool tiled, const std::vector<std::string>& pieces,
-                        uint16_t compression = 8) {
+                        uint16_t compression = 8, TiffQuirks quirks = {}) {
     struct Entry {
         uint16_t tag;
-        uint16_t type;  // 3: SHORT, 4: LONG
+        uint16_t type;  // 3: SHORT, 4: LONG, 16: LONG8
         std::vector<uint32_t> values;
     };
+    const auto bytesOf = [](uint16_t type) { return type == 3 ? 2 : type == 16 ? 8 : 4; };
     const bool jpeg = compression == 7;
     std::vector<uint32_t> counts;
     for (const std::string& data : pieces) counts.push_back(static_cast<uint32_t>(data.size()));
@@ -137,12 +145,22 @@ inline std::string tiff(uint32_t width, uint32_t height, cv::Size piece, bool ti
         entries.push_back({325, 4, counts});
     }
     if (jpeg) entries.push_back({530, 3, {2, 2}});
+    for (Entry& entry : entries) {
+        if (quirks.long8Sizes && (entry.tag == 256 || entry.tag == 257 || entry.tag == 278 || entry.tag == 322 || entry.tag == 323)) {
+            entry.type = 16;
+        }
+    }
+    if (quirks.sizesLast) {
+        std::stable_partition(entries.begin(), entries.end(), [](const Entry& entry) {
+            return entry.tag != 256 && entry.tag != 257 && entry.tag != 278 && entry.tag != 322 && entry.tag != 323;
+        });
+    }
     const uint16_t offsetsTag = tiled ? 324 : 273;
     // The directory, then the values too long for their entries, then the pieces.
     const size_t directoryEnd = 8 + 2 + 12 * entries.size() + 4;
     size_t outside = 0;
     for (const Entry& entry : entries) {
-        const size_t bytes = (entry.tag == offsetsTag ? pieces.size() : entry.values.size()) * (entry.type == 3 ? 2 : 4);
+        const size_t bytes = (entry.tag == offsetsTag ? pieces.size() : entry.values.size()) * bytesOf(entry.type);
         if (bytes > 4) outside += bytes;
     }
     uint32_t at = static_cast<uint32_t>(directoryEnd + outside);
@@ -157,7 +175,7 @@ inline std::string tiff(uint32_t width, uint32_t height, cv::Size piece, bool ti
     std::string values;
     for (const Entry& entry : entries) {
         std::string field;
-        for (const uint32_t value : entry.values) field += littleEndian(value, entry.type == 3 ? 2 : 4);
+        for (const uint32_t value : entry.values) field += littleEndian(value, std::min(bytesOf(entry.type), 4)) + std::string(bytesOf(entry.type) > 4 ? 4 : 0, '\0');
         directory += littleEndian(entry.tag, 2) + littleEndian(entry.type, 2) + littleEndian(static_cast<uint32_t>(entry.values.size()), 4);
         if (field.size() <= 4) {
             directory += field + std::string(4 - field.size(), '\0');
@@ -171,12 +189,23 @@ inline std::string tiff(uint32_t width, uint32_t height, cv::Size piece, bool ti
     return file;
 }
 
-// A DICOM file whose picture (rows x columns, RGB) is the given JPEG stream, encapsulated in
-// explicit little-endian elements and cut into the given number of fragments, which its decoder
-// joins.
-inline std::string dicomWithJpeg(const std::string& jpeg, uint16_t rows, uint16_t columns, int fragments = 1) {
+// How a DICOM file is laid out beyond the plain form: pixel data written as OW; implicit VR (its
+// transfer syntax 1.2.840.10008.1.2); a sequence of undefined length before the picture's size; a
+// private element holding a decoy: bytes that look like encapsulated pixel data (a small picture's
+// stream) ahead of the real element.
+struct DicomLayout {
+    bool ow = false;
+    bool implicitVr = false;
+    bool sequenceFirst = false;
+    std::string decoy;
+};
+
+// A DICOM file whose picture (rows x columns, RGB) is the given stream (JPEG or JPEG 2000),
+// encapsulated and cut into the given number of fragments, which its decoder joins.
+inline std::string dicomWithJpeg(const std::string& jpeg, uint16_t rows, uint16_t columns, int fragments = 1,
+                                 const DicomLayout& layout = {}) {
     const auto even = [](std::string text) { return text.size() % 2 != 0 ? text + '\0' : text; };
-    const auto element = [](uint16_t group, uint16_t number, const std::string& vr, const std::string& value) {
+    const auto metaElement = [](uint16_t group, uint16_t number, const std::string& vr, const std::string& value) {
         const bool longForm = vr == "OB";
         return littleEndian(group, 2) + littleEndian(number, 2) + vr +
                (longForm ? std::string(2, '\0') + littleEndian(static_cast<uint32_t>(value.size()), 4)
@@ -186,22 +215,45 @@ inline std::string dicomWithJpeg(const std::string& jpeg, uint16_t rows, uint16_
     const auto item = [](uint16_t number, const std::string& value) {
         return littleEndian(0xFFFE, 2) + littleEndian(number, 2) + littleEndian(static_cast<uint32_t>(value.size()), 4) + value;
     };
-    const std::string metaBody = element(2, 1, "OB", std::string("\0\1", 2)) +
-                                 element(2, 2, "UI", even("1.2.840.10008.5.1.4.1.1.7")) +
-                                 element(2, 3, "UI", even("1.2.3.4")) +
-                                 element(2, 0x10, "UI", even("1.2.840.10008.1.2.4.50"));
-    const std::string meta = element(2, 0, "UL", littleEndian(static_cast<uint32_t>(metaBody.size()), 4)) + metaBody;
+    const auto element = [&](uint16_t group, uint16_t number, const std::string& vr, const std::string& value) {
+        if (!layout.implicitVr) return metaElement(group, number, vr, value);
+        return littleEndian(group, 2) + littleEndian(number, 2) + littleEndian(static_cast<uint32_t>(value.size()), 4) + value;
+    };
+    const std::string metaBody = metaElement(2, 1, "OB", std::string("\0\1", 2)) +
+                                 metaElement(2, 2, "UI", even("1.2.840.10008.5.1.4.1.1.7")) +
+                                 metaElement(2, 3, "UI", even("1.2.3.4")) +
+                                 metaElement(2, 0x10, "UI", even(layout.implicitVr ? "1.2.840.10008.1.2" : "1.2.840.10008.1.2.4.50"));
+    const std::string meta = metaElement(2, 0, "UL", littleEndian(static_cast<uint32_t>(metaBody.size()), 4)) + metaBody;
     const std::string pixels = element(0x28, 2, "US", littleEndian(3, 2)) + element(0x28, 4, "CS", "RGB ") +
                                element(0x28, 6, "US", littleEndian(0, 2)) + element(0x28, 0x10, "US", littleEndian(rows, 2)) +
                                element(0x28, 0x11, "US", littleEndian(columns, 2)) + element(0x28, 0x100, "US", littleEndian(8, 2)) +
                                element(0x28, 0x101, "US", littleEndian(8, 2)) + element(0x28, 0x102, "US", littleEndian(7, 2)) +
                                element(0x28, 0x103, "US", littleEndian(0, 2));
-    std::string items = item(0xE000, "");  // no table of frame offsets
-    const std::string stream = even(jpeg);
-    const size_t step = (stream.size() / fragments + 1) & ~size_t{1};
-    for (size_t at = 0; at < stream.size(); at += step) items += item(0xE000, stream.substr(at, step));
-    return std::string(128, '\0') + "DICM" + meta + pixels + littleEndian(0x7FE0, 2) + littleEndian(0x10, 2) + "OB" +
-           std::string(2, '\0') + littleEndian(0xFFFFFFFF, 4) + items + item(0xE0DD, "");
+    const auto encapsulated = [&](const std::string& bytes, int pieces) {
+        std::string items = item(0xE000, "");  // no table of frame offsets
+        const std::string stream = even(bytes);
+        const size_t step = (stream.size() / pieces + 1) & ~size_t{1};
+        for (size_t at = 0; at < stream.size(); at += step) items += item(0xE000, stream.substr(at, step));
+        return items + item(0xE0DD, "");
+    };
+    const auto undefinedLength = [&](uint16_t group, uint16_t number, const std::string& vr) {
+        return littleEndian(group, 2) + littleEndian(number, 2) +
+               (layout.implicitVr ? std::string() : vr + std::string(2, '\0')) + littleEndian(0xFFFFFFFF, 4);
+    };
+    std::string before;
+    if (layout.sequenceFirst) {  // a sequence of one item of undefined length, holding one element
+        before = undefinedLength(0x0008, 0x1140, "SQ") + littleEndian(0xFFFE, 2) + littleEndian(0xE000, 2) +
+                 littleEndian(0xFFFFFFFF, 4) + element(0x0008, 0x1150, "UI", even("1.2.3")) + item(0xE00D, "") + item(0xE0DD, "");
+    }
+    if (!layout.decoy.empty()) {  // a private element whose value holds the decoy's items and even its tag
+        const std::string decoy = littleEndian(0x7FE0, 2) + littleEndian(0x10, 2) + "OB" + std::string(2, '\0') +
+                                  littleEndian(0xFFFFFFFF, 4) + encapsulated(layout.decoy, 1);
+        before += layout.implicitVr ? element(0x0029, 0x1010, "", decoy)
+                                    : littleEndian(0x0029, 2) + littleEndian(0x1010, 2) + "OB" + std::string(2, '\0') +
+                                          littleEndian(static_cast<uint32_t>(decoy.size()), 4) + decoy;
+    }
+    return std::string(128, '\0') + "DICM" + meta + before + pixels + undefinedLength(0x7FE0, 0x10, layout.ow ? "OW" : "OB") +
+           encapsulated(jpeg, fragments);
 }
 
 }  // namespace crafted

@@ -35,7 +35,7 @@ int64_t dataInUse() {
 void beginGuardedDecode(std::optional<int64_t> allowedBytes) {
     // The JPEG reader inside TIFF decoding has its own limit on scans, looser than ours for a JPEG
     // file; the user's own setting stands.
-    ::setenv(kTiffJpegScanLimit, std::to_string(tonemorph::kMostJpegPasses).c_str(), 0);
+    ::setenv(kTiffJpegScanLimit, std::to_string(tonemorph::kTiffJpegScanSetting).c_str(), 0);
     std::cerr.flush();
     std::fflush(stderr);
     held = std::tmpfile();

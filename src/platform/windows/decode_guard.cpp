@@ -26,7 +26,7 @@ void beginGuardedDecode(std::optional<int64_t> /*allowedBytes*/) {
     // The JPEG reader inside TIFF decoding has its own limit on scans, looser than ours for a JPEG
     // file; the user's own setting stands.
     if (std::getenv(kTiffJpegScanLimit) == nullptr) {
-        _putenv_s(kTiffJpegScanLimit, std::to_string(tonemorph::kMostJpegPasses).c_str());
+        _putenv_s(kTiffJpegScanLimit, std::to_string(tonemorph::kTiffJpegScanSetting).c_str());
     }
     std::cerr.flush();
     std::fflush(stderr);

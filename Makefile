@@ -74,7 +74,10 @@ bench-windows:
 
 # Our pass against the literal one on generated inputs, for FUZZ_SECONDS; fails on any difference.
 # Then the picture header reader on any bytes, seeded with the test pictures, for a third of that:
-# fails on a crash, a sanitizer report or a read that does not end. Last, the corpus that found
+# fails on a crash, a sanitizer report or a read that does not end. Then the judge against the
+# decoder, from the crafted files kept in tests/fuzz/judge-corpus, for a third: fails on a file the
+# judge passes that takes the decoder far longer than a plain picture of its size, or more memory
+# than the budget. Last, the corpus that found
 # replayed under valgrind, which sees reads of bytes never written (the sanitizers do not).
 fuzz:
 	tools/install-deps fuzz
@@ -85,6 +88,9 @@ fuzz:
 	cp tests/data/* sample/1.jpg build-fuzz/header-corpus/
 	build-fuzz/tests/fuzz/picture_header_fuzzer -max_total_time=$$(( $(FUZZ_SECONDS) / 3 + 1 )) -timeout=5 \
 	  -max_len=100000 -print_final_stats=1 build-fuzz/header-corpus
+	rm -rf build-fuzz/judge-corpus && cp -r tests/fuzz/judge-corpus build-fuzz/judge-corpus
+	build-fuzz/tests/fuzz/judge_fuzzer -max_total_time=$$(( $(FUZZ_SECONDS) / 3 + 1 )) -timeout=20 -rss_limit_mb=2048 \
+	  -max_len=100000 -print_final_stats=1 build-fuzz/judge-corpus
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS) --target picture_header_replay
 	find build-fuzz/header-corpus -type f -print0 | xargs -0 valgrind -q --error-exitcode=1 \

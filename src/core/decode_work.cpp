@@ -115,8 +115,11 @@ uint32_t bigEndian32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{
 // an interlaced picture.
 int64_t pngImageBytes(int64_t width, int64_t height, int bitDepth, int colourType, bool interlaced) {
     const int channels = colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1;
-    const auto rowsOf = [&](int64_t columns, int64_t rows) {
-        return columns == 0 || rows == 0 ? 0 : rows * (1 + (columns * channels * bitDepth + 7) / 8);
+    // Saturates instead of overflowing: a header may declare 2^32 - 1 by 2^32 - 1 at any depth.
+    const auto rowsOf = [&](int64_t columns, int64_t rows) -> int64_t {
+        if (columns == 0 || rows == 0) return 0;
+        const int64_t row = 1 + (columns * channels * bitDepth + 7) / 8;
+        return rows > INT64_MAX / 32 / row ? INT64_MAX / 32 : rows * row;
     };
     if (!interlaced) return rowsOf(width, height);
     // Adam7: each pass's first column and row, and its steps.
@@ -326,7 +329,7 @@ std::optional<Jpeg2000Work> jpeg2000Work(const uint8_t* data, size_t size) {
         const size_t segmentBytes = length - 2;
         if (marker == 0xFF90) {  // a tile-part: its header, then its data, Psot bytes in all
             if (segmentBytes < 8) break;
-            styles.push_back(header);
+            if (!header.empty()) styles.push_back(header);  // most tile-parts bring no style of their own
             header.clear();
             mainHeader = false;
             const size_t tilePart = bigEndian32At(segment + 2);
@@ -368,7 +371,7 @@ std::optional<Jpeg2000Work> jpeg2000Work(const uint8_t* data, size_t size) {
         }
         at += 2 + length;
     }
-    styles.push_back(header);
+    if (!header.empty()) styles.push_back(header);
 
     Jpeg2000Work work;
     work.tiles = layout->pieces;

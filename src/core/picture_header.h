@@ -7,6 +7,8 @@
 #include <istream>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -35,7 +37,11 @@ struct PieceLayout {
     cv::Size piece;       // a TIFF strip's rows counted only as far as the picture goes
     int64_t pieces = 1;   // how many, the partial ones at the edges included
     size_t codestream = 0;  // where a JPEG 2000 codestream starts in the file
+    // A JPEG-compressed TIFF's pieces: where each starts and how many bytes it has.
+    std::vector<std::pair<uint64_t, uint64_t>> jpegPieces;
 };
+// More pieces than this in a JPEG-compressed TIFF are not read one by one: such a file is refused.
+constexpr uint64_t kMostTiffJpegPieces = uint64_t{1} << 20;
 std::optional<PieceLayout> pieceLayout(const uint8_t* data, size_t size);
 
 // Where a DICOM file's picture lies, found the way its decoder walks the file: element by element

@@ -1,5 +1,7 @@
 #include "control_panel.h"
 
+#include <algorithm>
+
 #include <opencv2/highgui.hpp>
 
 #include "app_state.h"
@@ -18,6 +20,7 @@ constexpr char kBrightnessLabel[] = "亮   度：";
 // Giving a slider its initial position makes the library call its handler; those calls are not
 // user moves and must not render (start-up already rendered once).
 bool panelReady = false;
+int lastPositions[5] = {};  // where each slider was last moved to, rendered or not
 
 void addSlider(const char* label, int initialValue, int maximum, cv::TrackbarCallback handler) {
     // No value pointer: the library deprecates it and warns; handlers keep the settings instead.
@@ -39,33 +42,69 @@ void installControlPanel() {
     addSlider(kKernelShapeLabel, appState.kernelShape, 2, onKernelShapeChange);
     addSlider(kContrastLabel, appState.contrastValue, 300, onToneChange);
     addSlider(kBrightnessLabel, appState.brightnessValue, 200, onToneChange);
+    const int positions[5] = {appState.morphOperation, appState.kernelSize, appState.kernelShape, appState.contrastValue,
+                              appState.brightnessValue};
+    std::copy(positions, positions + 5, lastPositions);
     panelReady = true;
 }
 
-void onMorphOperationChange(int position, void* /*userData*/) {
-    if (!panelReady) return;
-    appState.morphOperation = position;
-    runHandler("rendering the new operation", renderEffect);
+namespace {
+
+// A move not rendered yet: which slider (its place in sliderLabels) and where it went. Moves come
+// inside the key wait, often several at once when the passes are slower than the moves (a held
+// key, a quick drag): a move that a later move of the same slider has replaced is folded into it,
+// since no pass of it could ever have been seen. Another slider's move renders the waiting one
+// first, so every setting any window showed is still rendered.
+struct WaitingMove {
+    int slider = -1;
+    int position = 0;
+};
+WaitingMove waiting;
+void applyMove(const WaitingMove& move) {
+    int* const settings[5] = {&appState.morphOperation, &appState.kernelSize, &appState.kernelShape,
+                              &appState.contrastValue, &appState.brightnessValue};
+    *settings[move.slider] = move.position;
 }
 
-void onKernelSizeChange(int position, void* /*userData*/) {
+void takeMove(int slider, int position) {
     if (!panelReady) return;
-    appState.kernelSize = position;
-    runHandler("rendering the new kernel size", renderEffect);
+    if (waiting.slider >= 0 && waiting.slider != slider) renderWaitingMove();
+    waiting = {slider, position};
+    lastPositions[slider] = position;
 }
 
-void onKernelShapeChange(int position, void* /*userData*/) {
-    if (!panelReady) return;
-    appState.kernelShape = position;
-    runHandler("rendering the new kernel shape", renderEffect);
-}
+}  // namespace
 
-void onToneChange(int /*position*/, void* /*userData*/) {
-    if (!panelReady) return;
-    runHandler("rendering the new contrast and brightness", [] {
-        // Contrast and brightness share this handler, so read both sliders to know which moved.
-        appState.contrastValue = cv::getTrackbarPos(kContrastLabel, panelWindow.id);
-        appState.brightnessValue = cv::getTrackbarPos(kBrightnessLabel, panelWindow.id);
+bool renderWaitingMove() {
+    if (waiting.slider < 0) return false;
+    static const char* const kWhat[5] = {"rendering the new operation", "rendering the new kernel size",
+                                         "rendering the new kernel shape", "rendering the new contrast and brightness",
+                                         "rendering the new contrast and brightness"};
+    const WaitingMove move = waiting;
+    waiting.slider = -1;
+    runHandler(kWhat[move.slider], [&move] {
+        applyMove(move);
         renderEffect();
     });
+    return true;
+}
+
+void onMorphOperationChange(int position, void* /*userData*/) { takeMove(0, position); }
+
+void onKernelSizeChange(int position, void* /*userData*/) { takeMove(1, position); }
+
+void onKernelShapeChange(int position, void* /*userData*/) { takeMove(2, position); }
+
+void onToneChange(int position, void* /*userData*/) {
+    if (!panelReady) return;
+    // Contrast and brightness share this handler, so read both sliders to know which moved.
+    const int contrast = cv::getTrackbarPos(kContrastLabel, panelWindow.id);
+    const int brightness = cv::getTrackbarPos(kBrightnessLabel, panelWindow.id);
+    if (contrast != lastPositions[3]) {
+        takeMove(3, contrast);
+    } else if (brightness != lastPositions[4]) {
+        takeMove(4, brightness);
+    } else {
+        takeMove(position == contrast ? 3 : 4, position);  // told of a position it already had
+    }
 }

@@ -1,4 +1,5 @@
-// The control panel: the five sliders in the panel window, each move running one render pass.
+// The control panel: the five sliders in the panel window, each move running one render pass
+// unless a later move of the same slider replaced it before it was rendered.
 #pragma once
 
 #include <vector>
@@ -9,8 +10,14 @@ void installControlPanel();
 // The sliders' labels, in the order they appear in the panel.
 const std::vector<const char*>& sliderLabels();
 
-// Slider handlers: store the new position in its setting, then render.
+// Slider handlers: take the new position as a move waiting to be rendered (replacing a waiting move
+// of the same slider; another slider's waiting move is rendered first).
+
 void onMorphOperationChange(int position, void* userData);
 void onKernelSizeChange(int position, void* userData);
 void onKernelShapeChange(int position, void* userData);
 void onToneChange(int position, void* userData);
+
+// Stores the waiting move in its setting and renders it; false when no move waits. The key loop
+// calls it after every key wait, so a move renders as soon as the moves queued with it are taken.
+bool renderWaitingMove();

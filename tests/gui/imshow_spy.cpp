@@ -11,8 +11,9 @@
 //   label TAB minimum maximum value focused groove-x groove-y groove-w groove-h handle-x handle-y
 //   handle-w handle-h, the rectangles in device pixels within the slider's top-level window. Tests
 //   find, click and read sliders from it whatever the widget style, theme or font;
-// - when TONEMORPH_SPY_FAIL_RENDER is set, the first picture shown inside a slider notification
-//   throws std::bad_alloc instead, as an allocation that fails in the middle of a render pass.
+// - when TONEMORPH_SPY_FAIL_RENDER is set, the first picture shown after a slider notification (the
+//   program renders a move once the key wait has taken it) throws std::bad_alloc instead, as an
+//   allocation that fails in the middle of a render pass.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -61,14 +62,13 @@ struct SliderHook {
     void* userData;
 };
 
-bool insideNotification = false;
+bool notified = false;  // a slider notification came
 
 void loggingHandler(int position, void* hook) {
     const auto* slider = static_cast<const SliderHook*>(hook);
     appendToLog("slider " + slider->label + " " + std::to_string(position));
-    insideNotification = true;
+    notified = true;
     if (slider->handler != nullptr) slider->handler(position, slider->userData);
-    insideNotification = false;
 }
 
 #ifdef TONEMORPH_SPY_QT
@@ -256,9 +256,8 @@ void imshow(const String& winname, InputArray mat) {
         if (cv::imwrite(path + ".tmp.png", mat)) std::rename((path + ".tmp.png").c_str(), path.c_str());
     }
     static bool failed = false;
-    if (insideNotification && !failed && std::getenv("TONEMORPH_SPY_FAIL_RENDER") != nullptr) {
+    if (notified && !failed && std::getenv("TONEMORPH_SPY_FAIL_RENDER") != nullptr) {
         failed = true;
-        insideNotification = false;  // the handler does not come back to clear it
         throw std::bad_alloc();
     }
     appendToLog(winname);

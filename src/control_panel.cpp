@@ -1,6 +1,7 @@
 #include "control_panel.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <opencv2/highgui.hpp>
 
@@ -50,16 +51,20 @@ void installControlPanel() {
 
 namespace {
 
-// A move not rendered yet: which slider (its place in sliderLabels) and where it went. Moves come
-// inside the key wait, often several at once when the passes are slower than the moves (a held
-// key, a quick drag): a move that a later move of the same slider has replaced is folded into it,
-// since no pass of it could ever have been seen. Another slider's move renders the waiting one
-// first, so every setting any window showed is still rendered.
+// A move not rendered yet: which slider (its place in sliderLabels) and where it went. A move
+// renders at once, inside the key wait, unless it queued behind a pass (the passes slower than
+// the moves: a held key, a quick drag); such a move waits for the key wait to end, and a move that
+// a later move of the same slider has replaced meanwhile is folded into it, since no pass of it
+// could ever have been seen. Another slider's move renders the waiting one first, so every
+// setting any window could show is still rendered.
 struct WaitingMove {
     int slider = -1;
     int position = 0;
 };
 WaitingMove waiting;
+std::chrono::steady_clock::time_point lastPassEnded;
+// A move taken this soon after a pass ended was queued behind it.
+constexpr std::chrono::milliseconds kQueuedWithin(2);
 void applyMove(const WaitingMove& move) {
     int* const settings[5] = {&appState.morphOperation, &appState.kernelSize, &appState.kernelShape,
                               &appState.contrastValue, &appState.brightnessValue};
@@ -69,8 +74,10 @@ void applyMove(const WaitingMove& move) {
 void takeMove(int slider, int position) {
     if (!panelReady) return;
     if (waiting.slider >= 0 && waiting.slider != slider) renderWaitingMove();
+    const bool queued = waiting.slider >= 0 || std::chrono::steady_clock::now() - lastPassEnded < kQueuedWithin;
     waiting = {slider, position};
     lastPositions[slider] = position;
+    if (!queued) renderWaitingMove();
 }
 
 }  // namespace
@@ -86,6 +93,7 @@ bool renderWaitingMove() {
         applyMove(move);
         renderEffect();
     });
+    lastPassEnded = std::chrono::steady_clock::now();
     return true;
 }
 

@@ -10,8 +10,9 @@ void installControlPanel();
 // The sliders' labels, in the order they appear in the panel.
 const std::vector<const char*>& sliderLabels();
 
-// Slider handlers: take the new position as a move waiting to be rendered (replacing a waiting move
-// of the same slider; another slider's waiting move is rendered first).
+// Slider handlers: render the new position at once, unless the move queued behind a pass; then it
+// waits for the key wait to end, replacing a waiting move of the same slider (another slider's
+// waiting move is rendered first).
 
 void onMorphOperationChange(int position, void* userData);
 void onKernelSizeChange(int position, void* userData);
@@ -19,5 +20,6 @@ void onKernelShapeChange(int position, void* userData);
 void onToneChange(int position, void* userData);
 
 // Stores the waiting move in its setting and renders it; false when no move waits. The key loop
-// calls it after every key wait, so a move renders as soon as the moves queued with it are taken.
+// calls it after every key wait, so a queued move renders as soon as the moves queued with it
+// are taken.
 bool renderWaitingMove();

@@ -2,11 +2,14 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <condition_variable>
 #include <fstream>
 #include <iostream>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include <opencv2/imgcodecs.hpp>
@@ -15,6 +18,7 @@
 #include "core/decode_work.h"
 #include "core/memory_budget.h"
 #include "core/picture_header.h"
+#include "platform/console.h"
 #include "platform/decode_guard.h"
 #include "platform/memory_available.h"
 
@@ -191,6 +195,16 @@ bool decodePicture(const std::string& name, const std::vector<uchar>& bytes, int
 }
 
 
+// A refusal found while the decoder runs: told as any load failure, then the process ends at once
+// (the decoder cannot be stopped), its colours put back.
+[[noreturn]] void refuseAtOnce(const std::string& reason) {
+    std::cout << kLoadFailed << std::endl;
+    writeBesideGuard(("tonemorph: " + reason + "\n").c_str());
+    restoreConsole();
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
+
 }  // namespace
 
 std::optional<PictureFile> readJudgedPicture(const std::string& name) {
@@ -210,7 +224,8 @@ std::optional<PictureFile> readJudgedPicture(const std::string& name) {
         !fitsInMemory(name, *file.declared, 0, tonemorph::decoderBytesBeyondPicture(file.bytes.data(), file.bytes.size()))) {
         return std::nullopt;
     }
-    const std::string excessive = tonemorph::excessiveDecodeWork(file.bytes.data(), file.bytes.size());
+    // All but a PNG's image data, which is unpacked beside the decode.
+    const std::string excessive = tonemorph::excessiveDecodeWork(file.bytes.data(), file.bytes.size(), false);
     if (!excessive.empty()) {
         reportLoadFailure(name + " " + excessive);
         return std::nullopt;
@@ -221,7 +236,24 @@ std::optional<PictureFile> readJudgedPicture(const std::string& name) {
 bool decodeJudgedPicture(PictureFile& file) {
     const int64_t fileBytes = static_cast<int64_t>(file.bytes.size());
     tonemorph::endJpegAsFromAFile(file.bytes);
+    // A PNG's image data, which the decoder unpacks whole however far it goes past the picture, is
+    // unpacked to judge it on the other core while the decoder works: unpacking a photo's costs
+    // about as much as decoding it, and the start should cost what decoding costs. A refusal ends
+    // the program at once, whatever the decoder is doing.
+    const uchar* const data = file.bytes.data();
+    const std::string name = file.name;
+    const auto judgeData = [data, fileBytes, name] {
+        const std::string verdict = tonemorph::pngDataVerdict(data, static_cast<size_t>(fileBytes));
+        if (!verdict.empty()) refuseAtOnce(name + " " + verdict);
+    };
+    std::thread beside;
+    try {
+        beside = std::thread(judgeData);
+    } catch (const std::system_error&) {
+        judgeData();  // no thread to be had: judged first, then decoded
+    }
     const bool decoded = decodePicture(file.name, file.bytes, fileBytes, file.declared);
+    if (beside.joinable()) beside.join();
     std::vector<uchar>().swap(file.bytes);  // the file's bytes are done with
     if (!decoded) return false;
     // Judged again by what it decoded to (headers that understate), before the work images and

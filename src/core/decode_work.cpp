@@ -159,7 +159,7 @@ std::pair<int64_t, bool> unpackedSize(const uint8_t* data, const std::vector<std
 
 }  // namespace
 
-PngWork pngDecodeWork(const uint8_t* data, size_t size) {
+PngWork pngDecodeWork(const uint8_t* data, size_t size, bool unpack) {
     PngWork work;
     static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (size < 8 || std::memcmp(data, kSignature, 8) != 0) return work;
@@ -190,7 +190,7 @@ PngWork pngDecodeWork(const uint8_t* data, size_t size) {
     // Deflate packs at most 1032 bytes into one: only a packed size that could hold far more than
     // the picture needs is worth unpacking to see.
     const int64_t cap = 2 * work.imageBytes + (int64_t{64} << 20);
-    if (packed > cap / 1032) {
+    if (unpack && packed > cap / 1032) {
         const auto [unpacked, beyond] = unpackedSize(data, imageData, cap);
         work.unpackedBytes = unpacked;
         work.beyondCap = beyond;
@@ -450,10 +450,16 @@ bool isJpeg2000(const uint8_t* data, size_t size) {
            startsWith(data, size, {0xFF, 0x4F, 0xFF, 0x51});
 }
 
+std::string pngVerdict(const PngWork& png) {
+    if (!png.beyondCap) return {};
+    return "is a PNG whose image data unpacks to over " + describeBytes(png.unpackedBytes) + " where its pixels need " +
+           describeBytes(png.imageBytes) + "; the decoder would unpack all of it, so it is not decoded";
+}
+
 const char kUnread[] = " cannot be read before decoding (its decoder would refuse it, or read it otherwise), so it is not decoded";
 
 // The verdict on a picture stream of its own (a file, or the stream inside a DICOM file).
-std::string streamVerdict(const uint8_t* data, size_t size) {
+std::string streamVerdict(const uint8_t* data, size_t size, bool unpackPng) {
     if (startsWith(data, size, {0xFF, 0xD8})) {
         const DecodeWork jpeg = jpegDecodeWork(data, size);
         if (jpeg.passes > kMostJpegPasses) {
@@ -506,33 +512,31 @@ std::string streamVerdict(const uint8_t* data, size_t size) {
                " code-blocks and precincts, as much work to decode as " + std::to_string(pictures) +
                " pictures of its size (encoders make blocks of 32x32 or 64x64 pixels); it is not decoded";
     }
-    const PngWork png = pngDecodeWork(data, size);
+    const PngWork png = pngDecodeWork(data, size, unpackPng);
     if (png.compressedTexts > kMostPngCompressedTexts) {
         return "is a PNG of " + std::to_string(png.compressedTexts) +
                " compressed text chunks, which the decoder unpacks one by one; no picture carries more than " +
                std::to_string(kMostPngCompressedTexts) + ", so it is not decoded";
     }
-    if (png.beyondCap) {
-        return "is a PNG whose image data unpacks to over " + describeBytes(png.unpackedBytes) + " where its pixels need " +
-               describeBytes(png.imageBytes) + "; the decoder would unpack all of it, so it is not decoded";
-    }
-    return {};
+    return pngVerdict(png);
 }
 
 }  // namespace
 
-std::string excessiveDecodeWork(const uint8_t* data, size_t size) {
-    if (size < 132 || std::memcmp(data + 128, "DICM", 4) != 0) return streamVerdict(data, size);
+std::string excessiveDecodeWork(const uint8_t* data, size_t size, bool unpackPng) {
+    if (size < 132 || std::memcmp(data + 128, "DICM", 4) != 0) return streamVerdict(data, size, unpackPng);
     // A DICOM file's picture may be a compressed stream inside it, which its decoder takes as a
     // file of that format.
     const std::optional<DicomPicture> picture = dicomPicture(data, size);
     if (!picture || picture->pixelData == 0) return std::string("is a DICOM file whose pixel data") + kUnread;
     if (!picture->encapsulated) return {};
     const std::vector<uint8_t> frame = dicomEncapsulatedFrame(data, size);
-    const std::string inner = streamVerdict(frame.data(), frame.size());
+    const std::string inner = streamVerdict(frame.data(), frame.size(), unpackPng);
     if (inner.empty()) return {};
     return "is a DICOM file holding a " + inner.substr(std::string("is a ").size());
 }
+
+std::string pngDataVerdict(const uint8_t* data, size_t size) { return pngVerdict(pngDecodeWork(data, size)); }
 
 void endJpegAsFromAFile(std::vector<uint8_t>& bytes) {
     if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return;

@@ -44,7 +44,8 @@ struct PngWork {
 // The chunks of the PNG in data and what its image data unpacks to, counted only where the
 // packed size could hold far more than the picture needs (the decoder unpacks all of it, even
 // past the picture's end): a file of 1 MB can unpack to 1 GB. Zero for anything else.
-PngWork pngDecodeWork(const uint8_t* data, size_t size);
+// unpack false: the chunks alone, the image data left packed (unpackedBytes and beyondCap false).
+PngWork pngDecodeWork(const uint8_t* data, size_t size, bool unpack = true);
 
 // The fragments of a DICOM file's encapsulated picture (JPEG, JPEG 2000 and the like) joined, as
 // its decoder joins them, from the pixel data it finds where its decoder finds it; empty for any
@@ -97,7 +98,10 @@ int64_t piecePixels(cv::Size picture, cv::Size piece);
 // that follow the file's name. A JPEG, TIFF, JPEG 2000 or DICOM file whose structure cannot be
 // read the way its decoder reads it is refused as well, saying so: never passed unjudged. The
 // stream inside a DICOM file is judged as a file of its own format.
-std::string excessiveDecodeWork(const uint8_t* data, size_t size);
+// unpackPng false: all of that but unpacking a PNG's image data, which costs a photo about as much
+// as decoding it; pngDataVerdict gives that part alone, for a caller that runs it beside the decode.
+std::string excessiveDecodeWork(const uint8_t* data, size_t size, bool unpackPng = true);
+std::string pngDataVerdict(const uint8_t* data, size_t size);
 
 // Makes a JPEG read from memory end as one read from a file does when it is cut short. The
 // library's file reader hands the decoder end-of-image markers for as long as it asks past the

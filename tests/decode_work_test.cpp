@@ -316,10 +316,12 @@ TEST(DecodeWork, Jpeg2000JudgedByTilesAndCodeBlocks) {
     EXPECT_EQ(judged(noCodestream).rfind("is a JPEG 2000 file whose codestream cannot be read", 0), 0u);
 }
 
-// Ensure the memory OpenJPEG needs beside the picture is told for the memory check: little for
-// what encoders write, gigabytes for 4x4 code-blocks over 8192x6144 (measured: 3.5 GB more than
-// 64x64 ones), also inside a DICOM file; nothing for other formats.
-TEST(DecodeWork, Jpeg2000DecoderMemoryTold) {
+// Ensure the memory a decoder needs beside the picture is told for the memory check: OpenJPEG's,
+// little for what encoders write, gigabytes for 4x4 code-blocks over 8192x6144 (measured: 3.5 GB
+// more than 64x64 ones), also inside a DICOM file; the library's TIFF reader's, which holds a
+// strip of all its rows per strip (a gigabyte for 65535 rows of 4000) and a whole tile; nothing
+// for other formats.
+TEST(DecodeWork, DecoderMemoryBeyondThePictureTold) {
     const auto bytesOf = [](const std::string& file) {
         return tonemorph::decoderBytesBeyondPicture(reinterpret_cast<const uint8_t*>(file.data()), file.size());
     };
@@ -329,6 +331,10 @@ TEST(DecodeWork, Jpeg2000DecoderMemoryTold) {
     EXPECT_EQ(bytesOf(crafted::dicomWithJpeg(codestream({8192, 6144}, {8192, 6144}, 4), 6144, 8192)),
               bytesOf(codestream({8192, 6144}, {8192, 6144}, 4)));
     EXPECT_EQ(bytesOf(crafted::progressiveJpeg({64, 64}, 0)), 0);
+    const std::string tile = packedTile(16, 16);
+    EXPECT_EQ(bytesOf(crafted::tiff(4000, 3000, {4000, 65535}, false, {tile})), int64_t{4} * 4000 * (65535 - 3000));
+    EXPECT_EQ(bytesOf(crafted::tiff(4000, 3000, {4000, 16}, false, {tile})), 0);
+    EXPECT_EQ(bytesOf(crafted::tiff(64, 64, {4096, 4096}, true, {tile})), int64_t{4} * (4096 * 4096 - 64 * 64));
 }
 
 }  // namespace

@@ -412,6 +412,8 @@ int64_t jpeg2000DecoderBytes(const Jpeg2000Work& work) {
 }
 
 int64_t decoderBytesBeyondPicture(const uint8_t* data, size_t size) {
+    const std::optional<PieceLayout> layout = pieceLayout(data, size);
+    if (layout && layout->format == PieceLayout::Format::kTiff) return layout->bufferBytesBeyondPicture;
     std::optional<Jpeg2000Work> work = jpeg2000Work(data, size);
     if (!work) {
         const std::vector<uint8_t> frame = dicomEncapsulatedFrame(data, size);

@@ -88,7 +88,8 @@ std::optional<Jpeg2000Work> jpeg2000Work(const uint8_t* data, size_t size);
 int64_t jpeg2000DecoderBytes(const Jpeg2000Work& work);
 
 // The memory the decoder needs beside the picture it makes, for the file in data (a JPEG 2000
-// picture, or one inside a DICOM file): 0 for formats that need no more than the picture.
+// picture, or one inside a DICOM file; a TIFF whose strips or tiles, as the library's reader holds
+// them, are larger than the picture): 0 for formats that need no more than the picture.
 int64_t decoderBytesBeyondPicture(const uint8_t* data, size_t size);
 
 // The pixels the decoder works through for a picture cut into pieces of the given size.

@@ -99,6 +99,12 @@ std::optional<cv::Size> webpSize(std::istream& in) {
     return std::nullopt;
 }
 
+// 4 bytes a pixel for width x height pixels, each side below 2^32; saturates far below overflow.
+int64_t pixelBytes(int64_t width, int64_t height) {
+    if (width > 0 && height > (INT64_MAX / 8) / width) return INT64_MAX / 8;
+    return 4 * width * height;
+}
+
 // The first image file directory's width (tag 256), length (257), rows per strip (278), tile width
 // (322) and tile length (323), in classic TIFF (32-bit offsets, 12-byte entries) or BigTIFF (64-bit
 // offsets, 20-byte entries), read as libtiff reads them: entries in any order, the first of a
@@ -170,13 +176,21 @@ std::optional<PieceLayout> tiffLayoutOf(std::istream& in, bool little, bool big)
     const auto [width, height, rowsPerStrip, tileWidth, tileLength] = values;
     const std::optional<cv::Size> picture = sizeOf(width, height);
     if (!picture) return std::nullopt;
-    PieceLayout layout{PieceLayout::Format::kTiff, *picture, *picture, 1, 0, {}};
+    PieceLayout layout{PieceLayout::Format::kTiff, *picture, *picture, 1, 0, {}, 0};
     if (wanted[3] != nullptr || wanted[4] != nullptr) {
         // A tile side not given (or zero) is the picture's, as the library's reader takes it.
         layout.piece = sizeOf(tileWidth > 0 ? tileWidth : width, tileLength > 0 ? tileLength : height).value_or(*picture);
     } else if (rowsPerStrip > 0) {
         // Strips are cut off at the picture's last row, and decoded only that far.
         layout.piece = sizeOf(width, std::min(rowsPerStrip, height)).value_or(*picture);
+        // The library's reader takes all rows per strip but the "whole picture" value as given.
+        if (rowsPerStrip != UINT32_MAX) {
+            layout.bufferBytesBeyondPicture = std::max<int64_t>(0, pixelBytes(width, rowsPerStrip) - pixelBytes(width, height));
+        }
+    }
+    if (wanted[3] != nullptr || wanted[4] != nullptr) {
+        layout.bufferBytesBeyondPicture =
+            std::max<int64_t>(0, pixelBytes(layout.piece.width, layout.piece.height) - pixelBytes(width, height));
     }
     layout.pieces = ((int64_t{picture->width} + layout.piece.width - 1) / layout.piece.width) *
                     ((int64_t{picture->height} + layout.piece.height - 1) / layout.piece.height);
@@ -380,7 +394,7 @@ std::optional<PieceLayout> codestreamLayout(std::istream& in) {
     if (left >= gridWidth || top >= gridHeight) return std::nullopt;
     const std::optional<cv::Size> picture = sizeOf(int64_t{gridWidth} - left, int64_t{gridHeight} - top);
     if (!picture) return std::nullopt;
-    PieceLayout layout{PieceLayout::Format::kJpeg2000, *picture, *picture, 1, 0, {}};
+    PieceLayout layout{PieceLayout::Format::kJpeg2000, *picture, *picture, 1, 0, {}, 0};
     layout.codestream = static_cast<size_t>(start);
     if (!readBytes(in, siz + 24, 16)) return layout;
     const int64_t tileWidth = bigEndian(siz + 24, 4);

@@ -39,6 +39,9 @@ struct PieceLayout {
     size_t codestream = 0;  // where a JPEG 2000 codestream starts in the file
     // A JPEG-compressed TIFF's pieces: where each starts and how many bytes it has.
     std::vector<std::pair<uint64_t, uint64_t>> jpegPieces;
+    // The library's TIFF reader holds one piece as given (a strip's rows not cut to the picture)
+    // at 4 bytes a pixel: what of that goes beyond the picture's own size.
+    int64_t bufferBytesBeyondPicture = 0;
 };
 // More pieces than this in a JPEG-compressed TIFF are not read one by one: such a file is refused.
 constexpr uint64_t kMostTiffJpegPieces = uint64_t{1} << 20;

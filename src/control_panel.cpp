@@ -62,9 +62,20 @@ struct WaitingMove {
     int position = 0;
 };
 WaitingMove waiting;
+// A move taken in the same key wait as a pass, or sooner after a pass ended than that pass took
+// (2 ms at least), was queued behind it: moves come faster than passes. A toolkit may draw the
+// last result before it hands over the next move, and GTK ends its key wait after every pass.
 std::chrono::steady_clock::time_point lastPassEnded;
-// A move taken this soon after a pass ended was queued behind it.
+std::chrono::steady_clock::duration lastPassTook{};
 constexpr std::chrono::milliseconds kQueuedWithin(2);
+bool passInThisKeyWait = false;
+// Moves queued since the key loop last looked, and since when a move waits: a toolkit may hand
+// over one queued move per key wait (GTK does), so the loop takes them all before rendering, for a
+// tenth of a second at most.
+int movesSinceLook = 0;
+std::chrono::steady_clock::time_point waitingSince;
+constexpr std::chrono::milliseconds kMostWaiting(100);
+
 void applyMove(const WaitingMove& move) {
     int* const settings[5] = {&appState.morphOperation, &appState.kernelSize, &appState.kernelShape,
                               &appState.contrastValue, &appState.brightnessValue};
@@ -74,10 +85,17 @@ void applyMove(const WaitingMove& move) {
 void takeMove(int slider, int position) {
     if (!panelReady) return;
     if (waiting.slider >= 0 && waiting.slider != slider) renderWaitingMove();
-    const bool queued = waiting.slider >= 0 || std::chrono::steady_clock::now() - lastPassEnded < kQueuedWithin;
+    const auto now = std::chrono::steady_clock::now();
+    const auto sincePass = now - lastPassEnded;
+    const bool queued = waiting.slider >= 0 || passInThisKeyWait || sincePass < kQueuedWithin || sincePass < lastPassTook;
+    if (queued && waiting.slider < 0) waitingSince = now;
     waiting = {slider, position};
     lastPositions[slider] = position;
-    if (!queued) renderWaitingMove();
+    if (queued) {
+        ++movesSinceLook;
+    } else {
+        renderWaitingMove();
+    }
 }
 
 }  // namespace
@@ -89,12 +107,28 @@ bool renderWaitingMove() {
                                          "rendering the new contrast and brightness"};
     const WaitingMove move = waiting;
     waiting.slider = -1;
+    const auto started = std::chrono::steady_clock::now();
     runHandler(kWhat[move.slider], [&move] {
         applyMove(move);
         renderEffect();
     });
     lastPassEnded = std::chrono::steady_clock::now();
+    lastPassTook = lastPassEnded - started;
+    passInThisKeyWait = true;
     return true;
+}
+
+bool moreMovesMayCome() {
+    const bool more = waiting.slider >= 0 && movesSinceLook > 0 && std::chrono::steady_clock::now() - waitingSince < kMostWaiting;
+    movesSinceLook = 0;
+    return more;
+}
+
+bool afterKeyWait() {
+    passInThisKeyWait = false;
+    const bool rendered = renderWaitingMove();
+    passInThisKeyWait = false;
+    return rendered;
 }
 
 void onMorphOperationChange(int position, void* /*userData*/) { takeMove(0, position); }

@@ -19,7 +19,12 @@ void onKernelSizeChange(int position, void* userData);
 void onKernelShapeChange(int position, void* userData);
 void onToneChange(int position, void* userData);
 
-// Stores the waiting move in its setting and renders it; false when no move waits. The key loop
-// calls it after every key wait, so a queued move renders as soon as the moves queued with it
-// are taken.
+// Stores the waiting move in its setting and renders it; false when no move waits.
 bool renderWaitingMove();
+// The key loop asks this after every key wait: true while a move waits and the last key wait
+// brought more queued moves (a toolkit may hand over one per key wait), for a tenth of a second at
+// most; the loop then waits for keys again before rendering.
+bool moreMovesMayCome();
+// The key loop calls this after every key wait: the waiting move is rendered once the moves
+// queued with it are taken, and the next key wait starts afresh. False when no move waited.
+bool afterKeyWait();

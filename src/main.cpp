@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
             if (static_cast<char>(key & 0xFF) == 'q') break;
             if (allWindowsClosed()) break;
             // The slider moves the key wait took, the ones later moves replaced folded away.
-            if (renderWaitingMove()) continue;
+            if (moreMovesMayCome()) continue;
+            if (afterKeyWait()) continue;
             // Idle: the full-resolution images a render left, one band per turn, so that the
             // next slider move waits at most for one band.
             if (key < 0) runHandler("making the full-resolution effect", [] { completeEffectBand(); });

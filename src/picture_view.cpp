@@ -2,65 +2,120 @@
 
 #include <opencv2/highgui.hpp>
 
+#include "core/view_placement.h"
 #include "window/picture_display.h"
 #include "window/window_arrangement.h"
 
 namespace {
 
+// Around a picture smaller than its view: a dark grey, against which neither a light nor a dark
+// picture's edge is lost.
+const cv::Scalar kBackground(64, 64, 64, 255);
+
 struct Shown {
-    cv::Size picture;            // the size of the picture last shown, empty before
-    tonemorph::SampleGrid grid;  // empty while the window is handed the picture itself
-    cv::Mat sample;              // kept between notifications, so a pass allocates nothing for it
+    cv::Size picture;                  // the size of the picture last shown, empty before
+    cv::Size view;                     // the view it was placed in; empty while handed the picture itself
+    tonemorph::ViewPlacement placed;   // valid while view is not empty
+    tonemorph::SampleGrid grid;        // empty unless the picture is sampled
+    cv::Mat sample;                    // kept between notifications, so a pass allocates nothing for them
+    cv::Mat canvas;
+    bool handedSinceFollowed = false;  // window code that draws the picture itself has it
 };
 Shown shown[2];
 void (*showAgainIn)(const WindowName&) = nullptr;
 
 Shown& shownIn(const WindowName& window) { return shown[&window == &effectWindow ? 1 : 0]; }
 
+// The view a picture is placed in; empty where the window takes the picture itself (also where
+// the view is the picture's size, which the toolkit then draws one to one anyway).
+cv::Size placingView(const WindowName& window, cv::Size picture) {
+    const cv::Size view = viewSize(window);
+    return view == picture ? cv::Size() : view;
+}
+
+// Brings the window's placement up to its view and picture; false where it takes the picture itself.
+bool place(Shown& state, const WindowName& window, cv::Size picture) {
+    const cv::Size view = placingView(window, picture);
+    if (view.empty() || picture.empty()) {
+        state.view = {};
+        state.grid = {};
+        return false;
+    }
+    // Made anew only when the view or the picture changed.
+    if (view != state.view || picture != state.picture) {
+        state.placed = tonemorph::placeInView(picture, view);
+        state.grid = state.placed.sampled(picture) ? tonemorph::makeSampleGrid(picture, state.placed.shown)
+                                                   : tonemorph::SampleGrid{};
+    }
+    state.view = view;
+    state.picture = picture;
+    return true;
+}
+
+void hand(const WindowName& window, const cv::Mat& image) {
+    cv::imshow(window.id, image);
+    viewHanded(window, image);
+    shownIn(window).handedSinceFollowed = true;
+}
+
+// Hands the window its placed pixels (the picture or its sample), on the canvas where they do not
+// fill it.
+void handPlaced(const WindowName& window, Shown& state, const cv::Mat& pixels) {
+    if (state.placed.fillsCanvas()) {
+        hand(window, pixels);
+        return;
+    }
+    tonemorph::placeOnCanvas(pixels, state.placed, kBackground, state.canvas);
+    hand(window, state.canvas);
+}
+
 void viewChanged(const WindowName& window) {
     const Shown& state = shownIn(window);
     if (state.picture.empty() || showAgainIn == nullptr) return;
-    const cv::Size view = scaledViewSize(window, state.picture);
-    // Resizes that keep the sample (the toolkit settling on the same size) show nothing anew.
-    if (view.empty() ? !state.grid.empty() : view != state.grid.size()) showAgainIn(window);
+    // Resizes that keep the view (the toolkit settling on the same size) show nothing anew, once
+    // the window code following the window has been handed its picture.
+    if (!state.handedSinceFollowed || placingView(window, state.picture) != state.view) showAgainIn(window);
 }
 
 }  // namespace
 
 const tonemorph::SampleGrid* shownGrid(const WindowName& window, cv::Size picture) {
     Shown& state = shownIn(window);
-    const cv::Size view = scaledViewSize(window, picture);
-    if (view.empty()) {
-        state.grid = {};
-        return nullptr;
-    }
-    // Made anew only when the view or the picture changed.
-    if (state.grid.size() != view || state.picture != picture) state.grid = tonemorph::makeSampleGrid(picture, view);
-    state.picture = picture;
-    return &state.grid;
+    return place(state, window, picture) && !state.grid.empty() ? &state.grid : nullptr;
 }
 
 void showTaken(const WindowName& window, const cv::Mat& taken, cv::Size picture) {
     if (windowClosed(window)) return;
-    shownIn(window).picture = picture;
-    cv::imshow(window.id, taken);
+    Shown& state = shownIn(window);
+    if (!place(state, window, picture) || taken.size() != state.placed.shown) {
+        // The view changed since the sample was taken: shown as it is until the pass it asked for.
+        state.picture = picture;
+        hand(window, taken);
+        return;
+    }
+    handPlaced(window, state, taken);
 }
 
 void showPicture(const WindowName& window, const cv::Mat& picture) {
     if (windowClosed(window)) return;
     Shown& state = shownIn(window);
-    const tonemorph::SampleGrid* grid = shownGrid(window, picture.size());
-    state.picture = picture.size();
-    if (grid == nullptr) {
+    if (!place(state, window, picture.size())) {
+        state.picture = picture.size();
         state.sample.release();
-        cv::imshow(window.id, picture);
+        state.canvas.release();
+        hand(window, picture);
         return;
     }
-    tonemorph::takeSample(picture, *grid, state.sample);
-    cv::imshow(window.id, state.sample);
+    if (state.grid.empty()) {
+        handPlaced(window, state, picture);
+        return;
+    }
+    tonemorph::takeSample(picture, state.grid, state.sample);
+    handPlaced(window, state, state.sample);
 }
 
 void followPictures(void (*showAgain)(const WindowName&), FailureSink failed) {
     showAgainIn = showAgain;
+    for (Shown& state : shown) state.handedSinceFollowed = false;
     followPictureViews(viewChanged, failed);
 }

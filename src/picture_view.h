@@ -1,6 +1,8 @@
-// Hands the two picture windows their pictures: where a window shows its picture scaled down,
-// exactly the pixels it shows, taken on one grid for both windows so they show the same picture
-// positions; otherwise (1:1, zoomed in, a toolkit we cannot follow) the picture itself.
+// Hands the two picture windows their pictures: where the window code knows a window's view,
+// exactly the screen pixels it shows (view_placement.h): a sample where the picture is larger,
+// taken on one grid for both windows so they show the same picture positions, or the picture at a
+// whole magnification on a background; otherwise (zoomed in, a toolkit we cannot follow) the
+// picture itself.
 #pragma once
 
 #include <opencv2/core.hpp>

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "core/view_placement.h"
+
 namespace tonemorph {
 
 namespace {
@@ -106,6 +108,15 @@ WindowLayout layOutWindows(const LayoutRequest& request) {
         }
     }
     return bestArea < 0 ? fallbackLayout(request) : best;
+}
+
+cv::Size pictureUnits(LayoutRequest request, cv::Size picture, double scale) {
+    const int factor = startFactor(scale);
+    if (factor > 1) {
+        request.picture = unitsFor(picture * factor, scale);
+        if (layOutWindows(request).oneToOne) return request.picture;
+    }
+    return unitsFor(picture, scale);
 }
 
 }  // namespace tonemorph

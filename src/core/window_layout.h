@@ -38,6 +38,12 @@ struct WindowLayout {
 // whole at the top left and the picture windows overlap, every title bar still visible.
 WindowLayout layOutWindows(const LayoutRequest& request);
 
+// The picture's size in the toolkit's units on a screen showing scale of its own pixels per unit:
+// each picture pixel a whole number of screen pixels, the one nearest the scale (startFactor in
+// view_placement.h) where the layout of request (whose picture is not read) shows the picture
+// whole at that size, else one; the layout scales it down from there where even that does not fit.
+cv::Size pictureUnits(LayoutRequest request, cv::Size picture, double scale);
+
 // The toolkit may give a picture window more room than the view (a 10x10 picture gets a window
 // of some 69x69): the effect window moves along so the two still do not overlap, and fits is
 // worked out again for the real size.

@@ -238,8 +238,10 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
     const cv::Rect area(work.x, work.y, work.width, work.height);
     const cv::Vec4i frame = frameOf(panel);
     const cv::Size panelSize(std::max(panelWidth, library_windows::panelSize(sliders).width), std::max(panelHeight, 1));
-    const tonemorph::WindowLayout layout = library_windows::arrange(picture, area, frame, panelSize);
-    if (!layout.oneToOne) {
+    const int scale = std::max(1, gdk_monitor_get_scale_factor(monitor));
+    const cv::Size units = library_windows::pictureUnits(picture, area, frame, panelSize, scale);
+    const tonemorph::WindowLayout layout = library_windows::arrange(units, area, frame, panelSize);
+    if (!layout.oneToOne || scale > 1) {
         // Shown scaled: asked again once the picture areas may shrink (at 1:1 they keep the
         // picture's own size, which a shrunk area would then scale by a pixel).
         for (const WindowName* window : {&sourceWindow, &effectWindow}) {
@@ -265,6 +267,6 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
     int width = 0;
     int height = 0;
     if (GtkWindow* source = toplevelTitled(sourceWindow.title)) gtk_window_get_size(source, &width, &height);
-    library_windows::keepApart(layout, picture, area, frame, panelSize, cv::Size(width, height));
+    library_windows::keepApart(layout, units, area, frame, panelSize, cv::Size(width, height));
     settle(3);
 }

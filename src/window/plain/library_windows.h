@@ -24,6 +24,10 @@ cv::Size panelSize(int sliders);
 // Returns the layout it asked for.
 tonemorph::WindowLayout arrange(cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame, cv::Size panel);
 
+// The picture's size in the toolkit's units for that layout on a screen showing scale of its own
+// pixels per unit (pictureUnits in core/window_layout.h).
+cv::Size pictureUnits(cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame, cv::Size panel, double scale);
+
 // Once the picture windows have taken their size: where the toolkit made them larger than the
 // view (a tiny picture), the effect window moves along so the two do not overlap.
 void keepApart(tonemorph::WindowLayout layout, cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame,

@@ -2,7 +2,9 @@
 // themselves, and the toolkit scales both alike.
 #include "window/picture_display.h"
 
-cv::Size scaledViewSize(const WindowName& /*window*/, cv::Size /*picture*/) { return {}; }
+cv::Size viewSize(const WindowName& /*window*/) { return {}; }
+
+void viewHanded(const WindowName& /*window*/, const cv::Mat& /*shown*/) {}
 
 void followPictureViews(void (*/*changed*/)(const WindowName&), FailureSink /*failed*/) {}
 

@@ -8,6 +8,8 @@
 #include <QWheelEvent>
 #include <QWidget>
 
+#include <opencv2/highgui.hpp>
+
 #include <cmath>
 
 #include "window/followed_views.h"
@@ -57,17 +59,20 @@ private:
 
 }  // namespace
 
-cv::Size scaledViewSize(const WindowName& window, cv::Size picture) {
+cv::Size viewSize(const WindowName& window) {
     const Followed* entry = followed.find(window);
     if (entry == nullptr || entry->widget == nullptr || entry->zoomedIn) return {};
+    // A window sized to its picture would grow with whatever it is handed.
+    if (cv::getWindowProperty(window.id, cv::WND_PROP_AUTOSIZE) == cv::WINDOW_AUTOSIZE) return {};
     // In device pixels: on a scaled desktop the view draws a picture of this size one to one.
     const QWidget* viewport = entry->widget->viewport();
     const double ratio = viewport->devicePixelRatioF();
     const cv::Size view(static_cast<int>(std::lround(viewport->width() * ratio)),
                         static_cast<int>(std::lround(viewport->height() * ratio)));
-    const bool smaller = view.width <= picture.width && view.height <= picture.height && view.area() < picture.area();
-    return smaller && !view.empty() ? view : cv::Size();
+    return view.width > 0 && view.height > 0 ? view : cv::Size();
 }
+
+void viewHanded(const WindowName& /*window*/, const cv::Mat& /*shown*/) {}
 
 void followPictureViews(void (*changed)(const WindowName&), FailureSink failed) {
     followed.follow(changed, failed);

@@ -242,8 +242,12 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
     request.area = cv::Rect(area.x(), area.y(), area.width(), area.height());
     request.frame = {frame.left(), frame.top(), frame.right(), frame.bottom()};
     request.panel = cv::Size(panelSize.width(), panelSize.height());
-    request.picture = picture;
+    request.picture = tonemorph::pictureUnits(request, picture, screen->devicePixelRatio());
     tonemorph::WindowLayout layout = tonemorph::layOutWindows(request);
+    // A window sized to its picture draws it at the screen's scale: a whole factor only where
+    // that is the factor chosen. Elsewhere the window is sized, and the picture views place the
+    // picture in it.
+    const bool sizedToPicture = layout.oneToOne && request.picture == picture;
 
     // A Wayland compositor places every window itself, and a tiling one sizes it too: the
     // windows are only asked for their sizes once, never held to them, and a window of one fixed
@@ -256,23 +260,23 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
         for (QWidget* window : {panel, source, effect}) window->hide();
         processEvents();
         panel->resize(panelSize);
-        for (const WindowName* window : {&sourceWindow, &effectWindow}) showScaled(*window, picture, layout.view);
+        for (const WindowName* window : {&sourceWindow, &effectWindow}) showScaled(*window, request.picture, layout.view);
         for (QWidget* window : {panel, source, effect}) window->show();
         settle(40);
         return;
     }
     for (const WindowName* window : {&sourceWindow, &effectWindow}) {
-        if (layout.oneToOne) {
+        if (sizedToPicture) {
             showAtOneToOne(*window);
         } else {
-            showScaled(*window, picture, layout.view);
+            showScaled(*window, request.picture, layout.view);
         }
     }
     settle(10);
-    // Asked for a scaled view; at 1:1 what the toolkit's fixed size came to (it makes a window
-    // for a tiny picture larger than the picture).
+    // Asked for a size; sized to the picture, what the toolkit's fixed size came to (it makes a
+    // window for a tiny picture larger than the picture).
     const QSize pictureWindow =
-        layout.oneToOne ? source->size() : QSize(layout.view.width, layout.view.height);
+        sizedToPicture ? source->size() : QSize(layout.view.width, layout.view.height);
     tonemorph::adjustToPictureWindows(layout, request, cv::Size(pictureWindow.width(), pictureWindow.height()));
     // A window manager still busy taking the windows on may place or size them its own way once
     // they are shown, and tells the toolkit only afterwards: ask again until every window has
@@ -286,8 +290,8 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
     };
     Wanted wanted[] = {
         {&panelWindow, panel, QPoint(layout.panel.x, layout.panel.y), panelSize},
-        {&sourceWindow, source, QPoint(layout.source.x, layout.source.y), layout.oneToOne ? QSize() : pictureWindow},
-        {&effectWindow, effect, QPoint(layout.effect.x, layout.effect.y), layout.oneToOne ? QSize() : pictureWindow}};
+        {&sourceWindow, source, QPoint(layout.source.x, layout.source.y), sizedToPicture ? QSize() : pictureWindow},
+        {&effectWindow, effect, QPoint(layout.effect.x, layout.effect.y), sizedToPicture ? QSize() : pictureWindow}};
     // A tiling window manager puts every window in a tile of its choosing, however often asked
     // otherwise; a window it keeps refusing is left where it put it, at the size it gave it,
     // which the picture views then fit.
@@ -313,7 +317,7 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
                 if (!real.isEmpty() && real != want.window->size()) {
                     // A picture shown at its own size has a window of that size only: the
                     // window manager's size needs a window that scales its picture.
-                    if (want.name != &panelWindow && layout.oneToOne) {
+                    if (want.name != &panelWindow && sizedToPicture) {
                         cv::setWindowProperty(want.name->id, cv::WND_PROP_AUTOSIZE, cv::WINDOW_NORMAL);
                         cv::setWindowProperty(want.name->id, cv::WND_PROP_ASPECT_RATIO, cv::WINDOW_KEEPRATIO);
                         want.window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);

@@ -611,9 +611,42 @@ cv::Mat testPicture(cv::Size size) {
     return picture;
 }
 
-bool isSampleOf(const cv::Mat& shown, const cv::Mat& picture) {
+namespace {
+
+// Picture magnified f times, built one shown pixel at a time.
+cv::Mat blocks(const cv::Mat& picture, int f) {
+    cv::Mat out(picture.rows * f, picture.cols * f, picture.type());
+    for (int r = 0; r < out.rows; ++r) {
+        for (int c = 0; c < out.cols; ++c) out.at<cv::Vec3b>(r, c) = picture.at<cv::Vec3b>(r / f, c / f);
+    }
+    return out;
+}
+
+bool isMagnifiedOf(const cv::Mat& shown, const cv::Mat& picture, int* factor) {
+    const int f = std::min(shown.cols / picture.cols, shown.rows / picture.rows);
+    if (factor != nullptr) *factor = f;
+    const cv::Size left = shown.size() - picture.size() * f;
+    const cv::Rect block(cv::Point(left.width / 2, left.height / 2), picture.size() * f);
+    if (cv::norm(shown(block), blocks(picture, f), cv::NORM_INF) != 0) return false;
+    // One colour around it, the block found where it lies (centred to within a pixel).
+    cv::Mat around(shown.size(), CV_8U, cv::Scalar(255));
+    around(block).setTo(0);
+    std::vector<cv::Point> outside;
+    cv::findNonZero(around, outside);
+    if (outside.empty()) return true;
+    const cv::Vec3b background = shown.at<cv::Vec3b>(outside.front());
+    cv::Mat differs;
+    cv::inRange(shown, cv::Scalar(background), cv::Scalar(background), differs);
+    return cv::countNonZero(around & ~differs) == 0;
+}
+
+}  // namespace
+
+bool isSampleOf(const cv::Mat& shown, const cv::Mat& picture, int* factor) {
+    if (factor != nullptr) *factor = 1;
     if (shown.empty() || shown.type() != picture.type()) return false;
     if (shown.size() == picture.size()) return cv::norm(shown, picture, cv::NORM_INF) == 0;
+    if (shown.cols >= picture.cols && shown.rows >= picture.rows) return isMagnifiedOf(shown, picture, factor);
     if (shown.cols > picture.cols || shown.rows > picture.rows) return false;
     cv::Mat sample(shown.size(), picture.type());
     for (int r = 0; r < shown.rows; ++r) {

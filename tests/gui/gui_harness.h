@@ -176,9 +176,11 @@ void requestClose(Display* display, Window window);
 // The window code the program was built with: qt, gtk3, win32 or plain.
 inline const std::string kToolkit = TONEMORPH_TOOLKIT_NAME;
 
-// The setting that scales the toolkit's windows by a whole factor, as on a HiDPI laptop.
-inline std::string scaleSetting(int scale) {
-    return (kToolkit == "gtk3" ? "GDK_SCALE=" : "QT_SCALE_FACTOR=") + std::to_string(scale);
+// The setting that scales the toolkit's windows, as on a HiDPI laptop, in percent. GTK scales by
+// whole factors only.
+inline std::string scaleSetting(int percent) {
+    if (kToolkit == "gtk3") return "GDK_SCALE=" + std::to_string(percent / 100);
+    return "QT_SCALE_FACTOR=" + std::to_string(percent / 100) + (percent % 100 != 0 ? "." + std::to_string(percent % 100) : "");
 }
 
 inline const std::string kPanelTitle = "【滑条】";
@@ -215,9 +217,12 @@ ScaledView compareScaledView(Display* display, Window window, const cv::Mat& pic
 // The same for a view already cut out of a screenshot (view.content stays as the caller set it).
 void compareScaled(const cv::Mat& shown, const cv::Mat& picture, ScaledView& view);
 
-// Whether shown is picture itself, or, smaller, one pixel of it per shown pixel: the one under the
-// shown pixel's centre (what a window showing picture scaled down is handed).
-bool isSampleOf(const cv::Mat& shown, const cv::Mat& picture);
+// Whether shown is picture itself; or, smaller, one pixel of it per shown pixel: the one under the
+// shown pixel's centre (what a window showing picture scaled down is handed); or, larger, picture
+// at the largest whole factor that fits, each pixel a square block, centred to within a pixel on
+// a background of one colour (what a window larger than its picture is handed). factor, if given,
+// is set to that factor (1 for a sample).
+bool isSampleOf(const cv::Mat& shown, const cv::Mat& picture, int* factor = nullptr);
 
 // Runs xdotool with the given arguments on the display; returns its exit status.
 int xdotool(const std::string& display, const std::string& arguments);

@@ -1,6 +1,7 @@
-// What the two picture windows are handed where they show a picture scaled down: samples taken on
+// What the two picture windows are handed: where they show a picture scaled down, samples taken on
 // one grid, one picture pixel per screen pixel, so that both windows show the same picture
-// positions at every window size and on a scaled desktop.
+// positions at every window size; where they are larger than it, the picture at a whole factor;
+// on desktops at 100 %, 150 % and 200 %, in the screen's own pixels.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "gui/tool_fixture.h"
 #include "reference/literal_pass.h"
@@ -30,31 +32,32 @@ cv::Mat stripes(cv::Size size) {
 class PictureView : public gui::ToolTest, public ::testing::WithParamInterface<int> {
 protected:
     PictureView()
-        : ToolTest({GetParam() == 1 ? cv::Size(1920, 1080) : cv::Size(3840, 2160), gui::ServerLife::kPersistent, true}) {}
+        : ToolTest({GetParam() == 100 ? cv::Size(1920, 1080) : cv::Size(3840, 2160), gui::ServerLife::kPersistent, true}) {}
 
+    // percent: the desktop's scale.
     void startWith(const cv::Mat& picture) {
+        if (gui::kToolkit == "gtk3" && GetParam() % 100 != 0) GTEST_SKIP() << "GTK scales by whole factors only";
         picture_ = picture;
         ASSERT_TRUE(cv::imwrite(dir_.file("picture.png"), picture_));
         std::filesystem::rename(dir_.file("picture.png"), dir_.file("1.jpg"));
         std::vector<std::string> environment = spyEnvironment();
-        if (GetParam() > 1) environment.push_back(gui::scaleSetting(GetParam()));
+        if (GetParam() != 100) environment.push_back(gui::scaleSetting(GetParam()));
         start(environment);
         ASSERT_TRUE(windows_.complete());
-        ASSERT_LT(gui::windowSize(x(), windows_.effect).width, picture_.cols) << "not scaled";
         ASSERT_TRUE(findSliders());
     }
 
     // Both windows show the same pixels; where the window code follows the views, each was handed
-    // one pixel per pixel of its picture area (the window's own size: no toolbar or status bar; on
-    // GTK in the desktop's scaled units, in which its library draws), elsewhere the picture
-    // itself, which the toolkit scales alike in both.
+    // one pixel per screen pixel of its picture area (the window's own size: no toolbar or status
+    // bar), elsewhere the picture itself, which the toolkit scales alike in both. effect: what the
+    // effect window shows at full resolution.
     bool windowsAlike(const cv::Mat& effect) {
         const bool alike = gui::waitUntil(10.0, [&] {
             const cv::Mat source = gui::screenshot(x(), windows_.source);
             const cv::Mat shown = gui::screenshot(x(), windows_.effect);
             return source.size() == shown.size() && cv::norm(source, shown, cv::NORM_INF) == 0 &&
-                   (!followed() || (fits(lastShown("tonemorph-source").size(), source.size()) &&
-                                    fits(lastShown("tonemorph-effect").size(), shown.size()))) &&
+                   (!followed() || (handedWhole(lastShown("tonemorph-source").size(), source.size()) &&
+                                    handedWhole(lastShown("tonemorph-effect").size(), shown.size()))) &&
                    given("tonemorph-source", picture_) &&
                    effectGiven(effect);
         });
@@ -67,15 +70,29 @@ protected:
         return alike;
     }
 
+    // Where the window shows picture magnified f times, each pixel a block of f x f screen pixels
+    // ((-1,-1) where it does not within the timeout).
+    cv::Point locateMagnified(Window window, const cv::Mat& picture, int f) {
+        cv::Mat blocks;
+        cv::resize(picture, blocks, picture.size() * f, 0, 0, cv::INTER_NEAREST);
+        cv::Point at(-1, -1);
+        gui::waitUntil(5.0, [&] {
+            at = gui::locateExactly(gui::screenshot(x(), window), blocks);
+            return at != cv::Point(-1, -1);
+        });
+        return at;
+    }
+
     static bool followed() { return gui::kToolkit == "qt" || gui::kToolkit == "gtk3"; }
-    // GTK's library draws the picture as large as fits its area with the picture's shape kept,
-    // which may leave a pixel's band beside it.
-    static bool fits(cv::Size handed, cv::Size window) {
-        if (gui::kToolkit != "gtk3") return handed == window;
-        const cv::Size area(window.width / GetParam(), window.height / GetParam());
-        return handed.width <= area.width && handed.height <= area.height &&
-               (handed.width == area.width || handed.height == area.height) &&
-               area.width - handed.width <= 1 && area.height - handed.height <= 1;
+    // A window is handed its view's pixels, or, sized to its picture on a desktop scaled by a
+    // whole factor, the picture, which the toolkit magnifies by that factor.
+    static bool handedWhole(cv::Size handed, cv::Size window) {
+        return handed == window || (GetParam() % 100 == 0 && handed * (GetParam() / 100) == window);
+    }
+    // Qt's windows are sized to their pictures where these are shown at the desktop's own whole
+    // scale, and the user cannot resize them; GTK's and the others' can be.
+    static bool resizable(cv::Size window, cv::Size picture) {
+        return gui::kToolkit != "qt" || GetParam() % 100 != 0 || window != picture * (GetParam() / 100);
     }
 
     void resizeBoth(cv::Size size) {
@@ -94,11 +111,13 @@ protected:
 // device pixels).
 TEST_P(PictureView, BothWindowsShowTheSamePixelsAtEverySize) {
     startWith(stripes({4000, 3000}));
+    ASSERT_LT(gui::windowSize(x(), windows_.effect).width, picture_.cols) << "not scaled";
     EXPECT_TRUE(windowsAlike(picture_)) << "at the start-up layout";
-    // GTK's library lets no window shrink below the size its picture has.
-    for (const cv::Size size : gui::kToolkit == "gtk3" ? std::vector<cv::Size>{} : std::vector<cv::Size>{{700, 525}, {900, 675}}) {
+    // GTK's library lets no window shrink below the size its picture has. Sizes whole in screen
+    // pixels at 150 % too: Qt draws a view of half a pixel stretched by that half.
+    for (const cv::Size size : gui::kToolkit == "gtk3" ? std::vector<cv::Size>{} : std::vector<cv::Size>{{700, 526}, {900, 676}}) {
         SCOPED_TRACE(testing::Message() << size);
-        resizeBoth(size * GetParam());
+        resizeBoth(size * GetParam() / 100);
         EXPECT_TRUE(windowsAlike(picture_));
     }
     const cv::Size window = gui::windowSize(x(), windows_.effect);
@@ -125,9 +144,51 @@ TEST_P(PictureView, ResizedWindowIsGivenASampleOfItsNewSize) {
     EXPECT_TRUE(gui::waitUntil(10.0, [&] { return givenWidth() == 500 && effectGiven(expected); }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Desktops, PictureView, ::testing::Values(1, 2),
+// Ensure a picture smaller than the screen is shown at a whole factor of the screen's own pixels:
+// at start-up the factor nearest the desktop's scale where the layout holds it (1 at 100 % and
+// 150 %, 2 at 200 %), the windows otherwise hugging it; in windows the user enlarged, the largest
+// factor that fits, centred; both windows alike, and the effect window the computed pass after a
+// slider move.
+TEST_P(PictureView, PictureThatFitsIsShownAtAWholeFactor) {
+    startWith(stripes({300, 200}));
+    int factor = GetParam() >= 175 ? 2 : 1;
+    const cv::Size window = gui::windowSize(x(), windows_.source);
+    EXPECT_GE(window.width, 300 * factor);
+    EXPECT_LE(window.width, 300 * factor + 2) << "the window hugs the picture";
+    EXPECT_NE(locateMagnified(windows_.source, picture_, factor), cv::Point(-1, -1)) << "not at " << factor;
+    EXPECT_TRUE(windowsAlike(picture_)) << "at the start-up layout";
+
+    if (followed() && resizable(window, picture_.size())) {
+        // Side by side along the foot of the screen, clear of the panel and of each other; whole
+        // in screen pixels at 150 %.
+        const cv::Rect area = gui::usableArea(x());
+        const cv::Size enlarged(3 * 300 + 30, 3 * 200 + 21);
+        resizeBoth(enlarged);
+        const int y = area.br().y - enlarged.height - 40;
+        gui::xdotool(display_.name(), "windowmove " + std::to_string(windows_.source) + " 0 " + std::to_string(y));
+        gui::xdotool(display_.name(), "windowmove " + std::to_string(windows_.effect) + " " +
+                                          std::to_string(enlarged.width + 20) + " " + std::to_string(y));
+        factor = 3;
+        int handed = 0;
+        EXPECT_TRUE(gui::waitUntil(10.0, [&] {
+            return gui::isSampleOf(lastShown("tonemorph-source"), picture_, &handed) && handed == factor;
+        })) << "handed " << lastShown("tonemorph-source").size() << " at " << handed;
+        EXPECT_TRUE(windowsAlike(picture_)) << "in enlarged windows";
+    }
+    EXPECT_NE(locateMagnified(windows_.source, picture_, factor), cv::Point(-1, -1)) << "not at " << factor;
+
+    setSlider(gui::kSize, 2);
+    cv::Mat expected;
+    reference::libraryMorphology(picture_, expected, 0, 2, 0);
+    EXPECT_TRUE(gui::waitUntil(10.0, [&] { return effectGiven(expected); }));
+    EXPECT_NE(locateMagnified(windows_.effect, expected, factor), cv::Point(-1, -1)) << "effect not at " << factor;
+    pressKey(windows_.effect, "q");
+    EXPECT_EQ(run_->waitExit(10.0), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, PictureView, ::testing::Values(100, 150, 200),
                          [](const ::testing::TestParamInfo<int>& param) {
-                             return param.param == 1 ? std::string("unscaled") : std::string("scaled_by_two");
+                             return "at_" + std::to_string(param.param) + "_percent";
                          });
 
 }  // namespace

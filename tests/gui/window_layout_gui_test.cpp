@@ -104,7 +104,7 @@ protected:
 TEST_P(WindowLayoutGui, EveryPictureIsShownWholeAndNothingOverlaps) {
     const ScreenCase& screen = GetParam();
     std::vector<std::string> environment;
-    if (screen.scale > 1) environment.push_back(gui::scaleSetting(screen.scale));
+    if (screen.scale > 1) environment.push_back(gui::scaleSetting(100 * screen.scale));
     for (const cv::Size size : kPictures) {
         SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
         const cv::Mat picture = gui::testPicture(size);

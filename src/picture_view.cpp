@@ -19,7 +19,7 @@ struct Shown {
     tonemorph::SampleGrid grid;        // empty unless the picture is sampled
     cv::Mat sample;                    // kept between notifications, so a pass allocates nothing for them
     cv::Mat canvas;
-    bool handedSinceFollowed = false;  // window code that draws the picture itself has it
+    cv::Mat handed;                    // what the window was last handed (sharing its pixels)
 };
 Shown shown[2];
 void (*showAgainIn)(const WindowName&) = nullptr;
@@ -55,7 +55,7 @@ bool place(Shown& state, const WindowName& window, cv::Size picture) {
 void hand(const WindowName& window, const cv::Mat& image) {
     cv::imshow(window.id, image);
     viewHanded(window, image);
-    shownIn(window).handedSinceFollowed = true;
+    shownIn(window).handed = image;
 }
 
 // Hands the window its placed pixels (the picture or its sample), on the canvas where they do not
@@ -72,9 +72,8 @@ void handPlaced(const WindowName& window, Shown& state, const cv::Mat& pixels) {
 void viewChanged(const WindowName& window) {
     const Shown& state = shownIn(window);
     if (state.picture.empty() || showAgainIn == nullptr) return;
-    // Resizes that keep the view (the toolkit settling on the same size) show nothing anew, once
-    // the window code following the window has been handed its picture.
-    if (!state.handedSinceFollowed || placingView(window, state.picture) != state.view) showAgainIn(window);
+    // Resizes that keep the view (the toolkit settling on the same size) show nothing anew.
+    if (placingView(window, state.picture) != state.view) showAgainIn(window);
 }
 
 }  // namespace
@@ -116,6 +115,10 @@ void showPicture(const WindowName& window, const cv::Mat& picture) {
 
 void followPictures(void (*showAgain)(const WindowName&), FailureSink failed) {
     showAgainIn = showAgain;
-    for (Shown& state : shown) state.handedSinceFollowed = false;
     followPictureViews(viewChanged, failed);
+    // Window code that draws the pictures itself starts from what the windows already show.
+    for (const WindowName* window : {&sourceWindow, &effectWindow}) {
+        const Shown& state = shownIn(*window);
+        if (!state.handed.empty() && !windowClosed(*window)) viewHanded(*window, state.handed);
+    }
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -371,9 +372,11 @@ void Desktop::click(cv::Point at) {
 ScaledView compareFittedView(const cv::Mat& content, const cv::Mat& picture) {
     ScaledView view;
     view.content = content.size();
-    // As large as fits with the picture's shape, centred, rounded as the toolkit rounds.
-    const double scale = std::min(static_cast<double>(content.cols) / picture.cols,
-                                  static_cast<double>(content.rows) / picture.rows);
+    // Centred: as large as fits with the picture's shape, rounded as the toolkit rounds, or where
+    // the picture fits, at the largest whole factor that does.
+    double scale = std::min(static_cast<double>(content.cols) / picture.cols,
+                            static_cast<double>(content.rows) / picture.rows);
+    if (scale >= 1) scale = std::floor(scale);
     const cv::Size fitted(std::min(content.cols, static_cast<int>(picture.cols * scale)),
                           std::min(content.rows, static_cast<int>(picture.rows * scale)));
     if (fitted.empty()) return view;

@@ -87,8 +87,8 @@ private:
     FILE* pointer_ = nullptr;  // the virtual pointer, kept: sway 1.7 crashes when one goes away
 };
 
-// How closely content shows picture whole, as the toolkit fits it into a window of another shape:
-// as large as fits, its shape kept, centred.
+// How closely content shows picture whole in a window of another size: centred, scaled down with
+// its shape kept where it is larger, else at the largest whole factor that fits.
 ScaledView compareFittedView(const cv::Mat& content, const cv::Mat& picture);
 
 }  // namespace gui

@@ -108,7 +108,8 @@ std::string desktopUnavailable(Compositor compositor) {
     return {};
 }
 
-Desktop::Desktop(Compositor compositor, bool xwayland, cv::Size screen) : compositor_(compositor), screen_(screen) {
+Desktop::Desktop(Compositor compositor, bool xwayland, cv::Size screen, int scale)
+    : compositor_(compositor), screen_(screen), scale_(compositor == Compositor::kSway ? scale : 1) {
     const passwd* user = ::getpwnam(kDesktopUser.c_str());
     if (user == nullptr) throw std::runtime_error("no user " + kDesktopUser);
     // A session's runtime folder: the user's own, closed to others.
@@ -120,7 +121,8 @@ Desktop::Desktop(Compositor compositor, bool xwayland, cv::Size screen) : compos
     switch (compositor) {
     case Compositor::kSway: {
         std::ofstream(runtime_.file("sway.conf"))
-            << "output HEADLESS-1 resolution " << size << "\n"
+            << "output HEADLESS-1 resolution " << screen.width * scale_ << "x" << screen.height * scale_
+            << " scale " << scale_ << "\n"
             << (xwayland ? "xwayland force\n" : "xwayland disable\n");
         command = "WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman exec sway -c " +
                   shellQuoted(runtime_.file("sway.conf"));

@@ -37,8 +37,9 @@ struct DesktopWindow {
 
 class Desktop {
 public:
-    // xwayland: whether the session offers X programs a display too.
-    Desktop(Compositor compositor, bool xwayland, cv::Size screen = {1920, 1080});
+    // xwayland: whether the session offers X programs a display too. screen: in the desktop's
+    // units, scale screen pixels each (sway only scales; the others show 1).
+    Desktop(Compositor compositor, bool xwayland, cv::Size screen = {1920, 1080}, int scale = 1);
     ~Desktop();
     Desktop(const Desktop&) = delete;
     Desktop& operator=(const Desktop&) = delete;
@@ -52,6 +53,7 @@ public:
     // name); DISPLAY is xDisplay().
     std::vector<std::string> environment() const;
     cv::Rect screen() const { return cv::Rect(cv::Point(), screen_); }
+    int scale() const { return scale_; }
 
     // The windows the compositor lists with these titles (sway: its tree; KWin: a script of its
     // own; mutter: only those on XWayland, since it lists native ones to no client).
@@ -59,7 +61,8 @@ public:
     // Whether windows() sees native windows.
     bool listsNativeWindows() const { return compositor_ != Compositor::kMutter; }
 
-    // The whole screen as the compositor draws it (sway); empty where it gives no client that.
+    // The whole screen as the compositor draws it, in screen pixels (sway); empty where it gives no
+    // client that.
     cv::Mat screenshot();
     // Keys and the pointer as a seat's devices (sway: wtype, and a virtual pointer of our own).
     bool sendsInput() const { return compositor_ == Compositor::kSway; }
@@ -76,6 +79,7 @@ private:
 
     Compositor compositor_;
     cv::Size screen_;
+    int scale_;
     ScratchDir runtime_;
     std::string socketName_;
     std::string busAddress_;

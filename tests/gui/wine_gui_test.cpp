@@ -35,6 +35,11 @@ protected:
         std::ofstream(dir_.file("run-under-wine"))
             << "#!/bin/sh\nexec " << gui::repoFile("tools/wine-env") << " /usr/lib/wine/wine64 ./tonemorph.exe \"$@\"\n";
         ::chmod(dir_.file("run-under-wine").c_str(), 0755);
+        // The library keeps each window's last place and size in the registry and starts it
+        // there: every test starts as a new user's first run does.
+        const std::string forget = gui::repoFile("tools/wine-env") +
+                                   " /usr/lib/wine/wine64 reg delete 'HKCU\\Software\\OpenCV' /f >/dev/null 2>&1";
+        (void)std::system(forget.c_str());
     }
 
     // locale: the Unix locale Wine derives the Windows ANSI code page from. arguments: the

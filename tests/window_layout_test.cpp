@@ -141,4 +141,32 @@ TEST(WindowLayout, LargerPictureWindowsStayApart) {
     EXPECT_TRUE(fitsWithoutOverlap(windowRects(layout, request, {69, 69}), request.area));
 }
 
+// Ensure a picture starts at the whole factor nearest the desktop's scale where the three windows
+// fit it, else at one, in the toolkit's units: the scale's own for Qt and GTK, screen pixels for
+// Windows.
+TEST(WindowLayout, PictureStartsAtTheNearestWholeFactorThatFits) {
+    struct Case {
+        cv::Size picture;
+        double scale, pixelsPerUnit;
+        cv::Size units;
+    };
+    const Case cases[] = {
+        {{300, 200}, 1.0, 1.0, {300, 200}},     // 100 %: the picture itself
+        {{300, 200}, 2.0, 2.0, {300, 200}},     // 200 %: 600x400 screen pixels
+        {{1000, 600}, 2.0, 2.0, {500, 300}},    // too large at 2: at 1
+        {{300, 200}, 1.5, 1.5, {200, 134}},     // 150 %: at 1, whole in screen pixels
+        {{300, 200}, 1.75, 1.75, {344, 232}},   // 175 %: at 2
+        {{300, 200}, 2.0, 1.0, {600, 400}},     // Windows at 200 %
+        {{1000, 600}, 2.0, 1.0, {1000, 600}},
+        {{4000, 3000}, 2.0, 2.0, {2000, 1500}}, // scaled down by the layout from one to one
+    };
+    // A 4K screen at each scale, in its units.
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.picture << " at " << c.scale << ", " << c.pixelsPerUnit << " a unit");
+        const cv::Rect area(0, 0, static_cast<int>(3840 / c.pixelsPerUnit), static_cast<int>(2160 / c.pixelsPerUnit));
+        const LayoutRequest request{area, kOpenboxFrame, kPanel, {}, 2};
+        EXPECT_EQ(tonemorph::pictureUnits(request, c.picture, c.scale, c.pixelsPerUnit), c.units);
+    }
+}
+
 }  // namespace

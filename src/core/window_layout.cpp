@@ -110,13 +110,13 @@ WindowLayout layOutWindows(const LayoutRequest& request) {
     return bestArea < 0 ? fallbackLayout(request) : best;
 }
 
-cv::Size pictureUnits(LayoutRequest request, cv::Size picture, double scale) {
+cv::Size pictureUnits(LayoutRequest request, cv::Size picture, double scale, double pixelsPerUnit) {
     const int factor = startFactor(scale);
     if (factor > 1) {
-        request.picture = unitsFor(picture * factor, scale);
+        request.picture = unitsFor(picture * factor, pixelsPerUnit);
         if (layOutWindows(request).oneToOne) return request.picture;
     }
-    return unitsFor(picture, scale);
+    return unitsFor(picture, pixelsPerUnit);
 }
 
 }  // namespace tonemorph

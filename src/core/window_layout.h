@@ -38,11 +38,13 @@ struct WindowLayout {
 // whole at the top left and the picture windows overlap, every title bar still visible.
 WindowLayout layOutWindows(const LayoutRequest& request);
 
-// The picture's size in the toolkit's units on a screen showing scale of its own pixels per unit:
-// each picture pixel a whole number of screen pixels, the one nearest the scale (startFactor in
-// view_placement.h) where the layout of request (whose picture is not read) shows the picture
-// whole at that size, else one; the layout scales it down from there where even that does not fit.
-cv::Size pictureUnits(LayoutRequest request, cv::Size picture, double scale);
+// The picture's size in the toolkit's units on a desktop at scale (1.0 at 100 %) whose toolkit
+// counts pixelsPerUnit screen pixels a unit (the scale itself where the toolkit works in scaled
+// units, 1 where it works in the screen's own pixels): each picture pixel a whole number of screen
+// pixels, the one nearest the scale (startFactor in view_placement.h) where the layout of request
+// (whose picture is not read) shows the picture whole at that size, else one; the layout scales it
+// down from there where even that does not fit.
+cv::Size pictureUnits(LayoutRequest request, cv::Size picture, double scale, double pixelsPerUnit);
 
 // The toolkit may give a picture window more room than the view (a 10x10 picture gets a window
 // of some 69x69): the effect window moves along so the two still do not overlap, and fits is

@@ -43,7 +43,7 @@ tonemorph::LayoutRequest requestFor(cv::Size picture, const cv::Rect& area, cons
 }  // namespace
 
 cv::Size pictureUnits(cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame, cv::Size panel, double scale) {
-    return tonemorph::pictureUnits(requestFor(picture, area, frame, panel), picture, scale);
+    return tonemorph::pictureUnits(requestFor(picture, area, frame, panel), picture, scale, scale);
 }
 
 void keepApart(tonemorph::WindowLayout layout, cv::Size picture, const cv::Rect& area, const cv::Vec4i& frame,

@@ -242,7 +242,7 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
     request.area = cv::Rect(area.x(), area.y(), area.width(), area.height());
     request.frame = {frame.left(), frame.top(), frame.right(), frame.bottom()};
     request.panel = cv::Size(panelSize.width(), panelSize.height());
-    request.picture = tonemorph::pictureUnits(request, picture, screen->devicePixelRatio());
+    request.picture = tonemorph::pictureUnits(request, picture, screen->devicePixelRatio(), screen->devicePixelRatio());
     tonemorph::WindowLayout layout = tonemorph::layOutWindows(request);
     // A window sized to its picture draws it at the screen's scale: a whole factor only where
     // that is the factor chosen. Elsewhere the window is sized, and the picture views place the

@@ -18,6 +18,7 @@
 #include <opencv2/highgui.hpp>
 
 #include "core/window_layout.h"
+#include "window/win32/library_window.h"
 #include "window/window_names.h"
 
 namespace {
@@ -30,19 +31,7 @@ std::wstring wide(const char* utf8) {
     return text;
 }
 
-// The library's top-level window for each of ours, found by its class and its first title (the
-// window's id) as soon as it is opened, before the title changes.
-std::map<const WindowName*, HWND>& frames() {
-    static std::map<const WindowName*, HWND> found;
-    return found;
-}
-
-// The library's picture area of a window, and the top-level frame around it.
-HWND pictureArea(const WindowName& window) {
-    const auto frame = frames().find(&window);
-    if (frame == frames().end() || !IsWindow(frame->second)) return nullptr;
-    return FindWindowExW(frame->second, nullptr, L"HighGUI class", nullptr);
-}
+HWND pictureArea(const WindowName& window) { return libraryPictureArea(window); }
 HWND frameOf(HWND area) { return area != nullptr ? GetAncestor(area, GA_ROOT) : nullptr; }
 
 // The library's windows are ANSI windows: text given to them through any API passes their
@@ -184,6 +173,21 @@ std::vector<std::pair<HWND, HWND>> prepareWindows(const std::vector<const char*>
 }
 
 // The frame Windows draws around a picture area: title bar, borders.
+// The scale of the monitor the window is on (1.0 at 96 DPI): asked of the window where Windows
+// can tell (10, version 1607 on), else of the screen.
+double screenScale(HWND window) {
+    using DpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto dpiForWindow =
+        reinterpret_cast<DpiForWindow>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    UINT dpi = dpiForWindow != nullptr ? dpiForWindow(window) : 0;
+    if (dpi == 0) {
+        HDC screen = GetDC(nullptr);
+        dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSX));
+        ReleaseDC(nullptr, screen);
+    }
+    return dpi > 0 ? dpi / 96.0 : 1.0;
+}
+
 tonemorph::FrameMargins marginsOf(HWND area, HWND frame) {
     const RECT outer = windowRect(frame);
     const RECT inner = windowRect(area);
@@ -202,15 +206,15 @@ int pictureWindowFlags(cv::Size) { return cv::WINDOW_NORMAL; }
 
 void openWindow(const WindowName& window, int flags) {
     cv::namedWindow(window.id, flags);
-    frames()[&window] = FindWindowW(L"Main HighGUI class", wide(window.id).c_str());
+    libraryFrames()[&window] = FindWindowW(L"Main HighGUI class", wide(window.id).c_str());
     cv::setWindowTitle(window.id, window.title);
-    if (HWND frame = frames()[&window]) setUnicodeText(frame, wide(window.title));
+    if (HWND frame = libraryFrames()[&window]) setUnicodeText(frame, wide(window.title));
 }
 
 // The library destroys a window that is closed.
 bool windowClosed(const WindowName& window) {
-    const auto frame = frames().find(&window);
-    return frame == frames().end() || !IsWindow(frame->second) || !IsWindowVisible(frame->second);
+    const auto frame = libraryFrames().find(&window);
+    return frame == libraryFrames().end() || !IsWindow(frame->second) || !IsWindowVisible(frame->second);
 }
 
 void arrangeWindows(cv::Size picture, bool /*windowManager*/, const std::vector<const char*>& sliderLabels) {
@@ -242,7 +246,9 @@ void arrangeWindows(cv::Size picture, bool /*windowManager*/, const std::vector<
     request.area = cv::Rect(work.left, work.top, work.right - work.left, work.bottom - work.top);
     request.frame = marginsOf(sourceArea, frameOf(sourceArea));
     request.panel = cv::Size(std::max<int>(1, client.right - client.left), sliderHeight);
-    request.picture = picture;
+    // Windows counts in the screen's own pixels: at 200 % a picture that fits twice as large
+    // starts so.
+    request.picture = tonemorph::pictureUnits(request, picture, screenScale(panel), 1.0);
     tonemorph::WindowLayout layout = tonemorph::layOutWindows(request);
     tonemorph::adjustToPictureWindows(layout, request, layout.view);
 

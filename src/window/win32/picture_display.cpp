@@ -1,0 +1,63 @@
+// Win32: the picture windows' sizes are followed through their picture areas, whose client size is
+// in the screen's own pixels (the program is DPI aware). The library stretches its picture over
+// that whole area, taking the nearest pixel, so a picture of exactly its size is drawn one to one.
+// The library's windows have no zoom.
+#include "window/picture_display.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <opencv2/highgui.hpp>
+
+#include "window/followed_views.h"
+#include "window/win32/library_window.h"
+
+namespace {
+
+using Followed = FollowedView<HWND>;
+FollowedViews<HWND> followed;
+
+// Posted to a picture area after a resize: heard once the library has finished with the new size.
+constexpr UINT kSizeSettled = WM_APP + 17;
+
+LRESULT CALLBACK areaProc(HWND area, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/, DWORD_PTR data) {
+    Followed* entry = reinterpret_cast<Followed*>(data);
+    if (message == WM_SIZE && !entry->pending) {
+        entry->pending = true;
+        PostMessageW(area, kSizeSettled, 0, 0);
+    } else if (message == kSizeSettled) {
+        entry->pending = false;
+        followed.tellNewSize(*entry);
+        return 0;
+    } else if (message == WM_NCDESTROY) {
+        entry->widget = nullptr;
+    }
+    return DefSubclassProc(area, message, wParam, lParam);
+}
+
+}  // namespace
+
+cv::Size viewSize(const WindowName& window) {
+    const Followed* entry = followed.find(window);
+    if (entry == nullptr || entry->widget == nullptr || !IsWindow(entry->widget)) return {};
+    // A window sized to its picture would grow with whatever it is handed.
+    if (cv::getWindowProperty(window.id, cv::WND_PROP_AUTOSIZE) == cv::WINDOW_AUTOSIZE) return {};
+    RECT client{};
+    GetClientRect(entry->widget, &client);
+    const cv::Size view(static_cast<int>(client.right - client.left), static_cast<int>(client.bottom - client.top));
+    return view.width > 0 && view.height > 0 ? view : cv::Size();
+}
+
+void viewHanded(const WindowName& /*window*/, const cv::Mat& /*shown*/) {}
+
+void followPictureViews(void (*changed)(const WindowName&), FailureSink failed) {
+    followed.follow(changed, failed);
+    for (Followed& entry : followed) {
+        entry.widget = libraryPictureArea(*entry.window);
+        if (entry.widget == nullptr) continue;
+        SetWindowSubclass(entry.widget, areaProc, 1, reinterpret_cast<DWORD_PTR>(&entry));
+        followed.tellArranged(entry);
+    }
+}
+
+void pictureZoomChanged(const WindowName& /*window*/, bool /*zoomedIn*/) {}

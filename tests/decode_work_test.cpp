@@ -265,6 +265,23 @@ TEST(DecodeWork, StreamInsideDicomFoundJoinedAndJudged) {
     const std::string noPixels = std::string(128, '\0') + "DICM" + crafted::littleEndian(0x0028, 2) + crafted::littleEndian(0x10, 2) +
                                  "US" + crafted::littleEndian(2, 2) + crafted::littleEndian(30, 2);
     EXPECT_EQ(judged(noPixels).rfind("is a DICOM file whose pixel data cannot be read", 0), 0u);
+
+    // Its fragments' items as the decoder reads them: a broken item header (what the judge
+    // fuzzer found: the decoder then cleared 1.2 GB for an 8 KB file) or an item running past the
+    // file's end is refused; the data ending without the sequence delimiter is not.
+    const std::string good = crafted::dicomWithJpeg(plain, 304, 400, 7);
+    const std::string itemTag("\xFE\xFF\x00\xE0", 4);
+    const size_t third = good.find(itemTag, good.find(itemTag, good.find(itemTag) + 1) + 1);
+    ASSERT_NE(third, std::string::npos);
+    std::string brokenTag = good;
+    brokenTag[third + 2] = '\x5B';
+    std::string pastTheEnd = good;
+    pastTheEnd.replace(third + 4, 4, crafted::littleEndian(0x0558E000, 4));
+    for (const std::string* broken : {&brokenTag, &pastTheEnd}) {
+        EXPECT_EQ(judged(*broken).rfind("is a DICOM file whose pixel data cannot be read", 0), 0u);
+    }
+    ASSERT_EQ(good.substr(good.size() - 8, 4), std::string("\xFE\xFF\xDD\xE0", 4));
+    EXPECT_EQ(judged(good.substr(0, good.size() - 8)), "");
 }
 
 // Ensure a JPEG 2000 picture is judged by what its decoder sets up beyond its pixels: refused when

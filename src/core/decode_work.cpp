@@ -198,7 +198,8 @@ PngWork pngDecodeWork(const uint8_t* data, size_t size, bool unpack) {
     return work;
 }
 
-std::vector<uint8_t> dicomEncapsulatedFrame(const uint8_t* data, size_t size) {
+std::vector<uint8_t> dicomEncapsulatedFrame(const uint8_t* data, size_t size, bool* itemsReadable) {
+    if (itemsReadable != nullptr) *itemsReadable = true;
     std::vector<uint8_t> frame;
     const std::optional<DicomPicture> picture = dicomPicture(data, size);
     if (!picture || !picture->encapsulated) return frame;
@@ -211,7 +212,11 @@ std::vector<uint8_t> dicomEncapsulatedFrame(const uint8_t* data, size_t size) {
         const uint32_t element = uint32_t{data[at + 2]} | uint32_t{data[at + 3]} << 8;
         const size_t length = uint32_t{data[at + 4]} | uint32_t{data[at + 5]} << 8 | uint32_t{data[at + 6]} << 16 |
                               uint32_t{data[at + 7]} << 24;
-        if (group != 0xFFFE || element != 0xE000 || length > size - at - 8) break;
+        if (group == 0xFFFE && element == 0xE0DD) break;  // the sequence delimiter
+        if (group != 0xFFFE || element != 0xE000 || length > size - at - 8) {
+            if (itemsReadable != nullptr) *itemsReadable = false;
+            break;
+        }
         if (!first) frame.insert(frame.end(), data + at + 8, data + at + 8 + length);
         first = false;
         at += 8 + length;
@@ -532,7 +537,11 @@ std::string excessiveDecodeWork(const uint8_t* data, size_t size, bool unpackPng
     const std::optional<DicomPicture> picture = dicomPicture(data, size);
     if (!picture || picture->pixelData == 0) return std::string("is a DICOM file whose pixel data") + kUnread;
     if (!picture->encapsulated) return {};
-    const std::vector<uint8_t> frame = dicomEncapsulatedFrame(data, size);
+    // Where an item is broken, the decoder reads on with lengths taken from anywhere: an 8 KB file
+    // had it set aside and clear 1.2 GB.
+    bool itemsReadable = true;
+    const std::vector<uint8_t> frame = dicomEncapsulatedFrame(data, size, &itemsReadable);
+    if (!itemsReadable) return std::string("is a DICOM file whose pixel data") + kUnread;
     const std::string inner = streamVerdict(frame.data(), frame.size(), unpackPng);
     if (inner.empty()) return {};
     return "is a DICOM file holding a " + inner.substr(std::string("is a ").size());

@@ -49,8 +49,10 @@ PngWork pngDecodeWork(const uint8_t* data, size_t size, bool unpack = true);
 
 // The fragments of a DICOM file's encapsulated picture (JPEG, JPEG 2000 and the like) joined, as
 // its decoder joins them, from the pixel data it finds where its decoder finds it; empty for any
-// other file, or pixels stored as they are.
-std::vector<uint8_t> dicomEncapsulatedFrame(const uint8_t* data, size_t size);
+// other file, or pixels stored as they are. itemsReadable, where given, is set false when
+// something other than an item or the sequence delimiter stands where the next item should, or an
+// item runs past the file's end (the data simply ending is no fault).
+std::vector<uint8_t> dicomEncapsulatedFrame(const uint8_t* data, size_t size, bool* itemsReadable = nullptr);
 
 // A TIFF whose tiles or strips, rounded up to whole ones, hold more pixels than twice its picture
 // and this many more is refused: the decoder works through whole pieces, and a 64x64 picture in

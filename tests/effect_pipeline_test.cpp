@@ -47,8 +47,9 @@ struct Sequence {
 // kept morphology result is reused: tone moves after a morphology move, morphology moves after tone
 // moves, back and forth, size 0 in between, shape codes that mean the same element, and a new
 // picture under unchanged settings. Each sequence runs twice: whole passes, and the shown pixels
-// first (on grids from a few pixels to the whole picture, its edges included), which must be those
-// pixels of the literal effect, with the full-resolution images then made in bands of seven rows.
+// first (on grids from a few pixels to the whole picture, its edges included, each kept for two
+// steps), which must be those pixels of the literal effect, with the full-resolution images then
+// made in bands of seven rows.
 TEST(EffectPipeline, EveryPassOfASequenceEqualsTheLiteralPass) {
     const cv::Mat frame = photoLikeImage(11);
     // Two whole pictures of one size, and a view into a larger one.
@@ -90,8 +91,9 @@ TEST(EffectPipeline, EveryPassOfASequenceEqualsTheLiteralPass) {
                 cv::Mat literalEffect;
                 reference::literalPass(src.clone(), literalTone, literalEffect, step.settings);
                 if (shownFirst) {
-                    const cv::Size shownSize(std::min(src.cols, shownSizes[i % 6].width),
-                                             std::min(src.rows, shownSizes[i % 6].height));
+                    // Two steps to a grid: the second may reuse what the first sampled.
+                    const cv::Size wanted = shownSizes[(i / 2) % 6];
+                    const cv::Size shownSize(std::min(src.cols, wanted.width), std::min(src.rows, wanted.height));
                     const tonemorph::SampleGrid grid = tonemorph::makeSampleGrid(src.size(), shownSize);
                     cv::Mat shown;
                     tonemorph::computeShownEffect(src, grid, shown, step.settings, kept);

@@ -146,7 +146,8 @@ TEST(Morphology, EqualsLibraryForEverySettingSizeAndContent) {
 // and last rows alone, and scattered rows; rows not asked for keep what they held or get their own
 // result, and asking for the rest afterwards completes the whole result.
 TEST(Morphology, RowsAskedForEqualThoseOfTheWholeResult) {
-    const cv::Mat src = filled({640, 600}, Content::kRandom, 5);
+    // Wider than one tile of any shape, so rows are asked for across tile edges too.
+    const cv::Mat src = filled({1100, 600}, Content::kRandom, 5);
     std::vector<std::vector<uchar>> masks(4, std::vector<uchar>(static_cast<size_t>(src.rows), 0));
     cv::RNG rng(3);
     for (int y = 0; y < src.rows; ++y) {

@@ -35,24 +35,32 @@ TEST(SampleGrid, TakesThePixelUnderEachShownPixelsCentre) {
     }
 }
 
-// Ensure a sample holds, for every channel count, exactly the grid's pixels of the image, also of
-// an image that is a region of a larger one.
+// Ensure a sample holds, for every channel count, exactly the grid's pixels of the image: of an
+// image that is a region of a larger one, and of a whole image sampled up to its last byte (which
+// the sanitizer build watches for a read past the end).
 TEST(SampleGrid, SampleHoldsTheGridsPixels) {
     for (const int channels : {1, 3, 4}) {
-        SCOPED_TRACE(channels);
         cv::Mat whole(40, 50, CV_8UC(channels));
         cv::randu(whole, 0, 256);
-        const cv::Mat image = whole(cv::Rect(3, 2, 41, 33));
-        const tonemorph::SampleGrid grid = tonemorph::makeSampleGrid(image.size(), {13, 11});
-        cv::Mat sample;
-        tonemorph::takeSample(image, grid, sample);
-        ASSERT_EQ(sample.size(), cv::Size(13, 11));
-        ASSERT_EQ(sample.type(), image.type());
-        for (int r = 0; r < sample.rows; ++r) {
-            for (int c = 0; c < sample.cols; ++c) {
-                for (int k = 0; k < channels; ++k) {
-                    ASSERT_EQ(sample.ptr<uchar>(r)[c * channels + k],
-                              image.ptr<uchar>(grid.rows[r])[grid.cols[c] * channels + k]);
+        const cv::Mat region = whole(cv::Rect(3, 2, 41, 33));
+        const struct {
+            const cv::Mat* image;
+            cv::Size shown;
+        } cases[] = {{&region, {13, 11}}, {&whole, {50, 40}}, {&whole, {7, 3}}};
+        for (const auto& c : cases) {
+            const cv::Mat& image = *c.image;
+            SCOPED_TRACE(testing::Message() << channels << " channels, " << image.size() << " at " << c.shown);
+            const tonemorph::SampleGrid grid = tonemorph::makeSampleGrid(image.size(), c.shown);
+            cv::Mat sample;
+            tonemorph::takeSample(image, grid, sample);
+            ASSERT_EQ(sample.size(), c.shown);
+            ASSERT_EQ(sample.type(), image.type());
+            for (int r = 0; r < sample.rows; ++r) {
+                for (int col = 0; col < sample.cols; ++col) {
+                    for (int k = 0; k < channels; ++k) {
+                        ASSERT_EQ(sample.ptr<uchar>(r)[col * channels + k],
+                                  image.ptr<uchar>(grid.rows[r])[grid.cols[col] * channels + k]);
+                    }
                 }
             }
         }

@@ -29,6 +29,7 @@ bool keepMorphology(const cv::Mat& src, const EffectSettings& settings, KeptMorp
     if (!keptFor(src, settings, kept)) {
         // Forgotten first: should the morphology throw, no half-made result counts as kept.
         kept.operation = -1;
+        kept.sampledFrom.release();
         kept.result.create(src.size(), src.type());
         kept.made.assign(static_cast<size_t>(src.rows), 0);
         kept.unmade = src.rows;
@@ -70,9 +71,15 @@ void computeEffect(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect,
 void computeShownEffect(const cv::Mat& src, const SampleGrid& grid, cv::Mat& shown,
                         const EffectSettings& settings, KeptMorphology& kept) {
     const cv::Mat& morphed = keepMorphology(src, settings, kept, 0, 0, &grid.rows) ? kept.result : src;
+    if (!samePicture(kept.sampledFrom, morphed) || kept.sampleGrid.rows != grid.rows ||
+        kept.sampleGrid.cols != grid.cols) {
+        kept.sampledFrom.release();  // should the sample throw, it is not taken for whole
+        takeSample(morphed, grid, kept.sample);
+        kept.sampleGrid = grid;
+        kept.sampledFrom = morphed;
+    }
     // The tone maps each pixel on its own, so mapping the sample equals sampling the mapped image.
-    takeSample(morphed, grid, shown);
-    applyTone(shown, shown, settings.contrastValue, settings.brightnessValue);
+    applyTone(kept.sample, shown, settings.contrastValue, settings.brightnessValue);
 }
 
 bool completeEffect(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect, const EffectSettings& settings,

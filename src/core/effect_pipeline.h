@@ -34,6 +34,13 @@ struct KeptMorphology {
     std::vector<uchar> made;    // per row of result, nonzero once made
     int unmade = 0;             // rows of result not yet made
     std::vector<uchar> wanted;  // scratch: the rows a pass asks for
+
+    // What a window showed of it last, before any tone: the pixels on sampleGrid of sampledFrom
+    // (result, or the source itself at size 0), so a tone move maps them instead of gathering them
+    // anew. sampledFrom holds that image's buffer, which keeps its address unique.
+    cv::Mat sample;
+    cv::Mat sampledFrom;
+    SampleGrid sampleGrid;
 };
 
 // Rewrites tone and effect from src (8-bit, three channels) under the given settings, reusing and

@@ -55,10 +55,12 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     // column passes for runs of at most five pixels costs more than it saves.
     job.direct = shape != cv::MORPH_RECT && k <= kDirectMaxSize;
     // Tiles small enough that a tile's scratch stays in the core's own cache. The ellipse keeps
-    // only a ring of rows, so its tiles can be tall, which saves remaking the rows they share.
+    // only a ring of rows, so its tiles can be tall and wide, which saves remaking the rows and
+    // columns neighbouring tiles share: at 1024 columns a pass for a 48-megapixel picture's sample
+    // took a quarter less time than at 256, and a whole pass less too.
     const bool ring = shape == cv::MORPH_ELLIPSE && !job.direct;
     job.tileRows = ring ? 256 : 128;
-    job.tileCols = ring ? 256 : 512;
+    job.tileCols = ring ? 1024 : 512;
     job.tilesAcross = (src.cols + job.tileCols - 1) / job.tileCols;
     job.tiles = job.tilesAcross * ((src.rows + job.tileRows - 1) / job.tileRows);
     // Scratch belongs to stripes of tiles, not to threads: it is all sized here, before the
@@ -74,8 +76,10 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     const size_t levelBytes = levelRows * static_cast<size_t>(levelCount) * static_cast<size_t>(levelStride);
     // The ring: 2k+1 rows of at most k+1 classes (the element is symmetric), each whole vectors.
     const size_t classStride = static_cast<size_t>((tileBytes + 63) / 64 * 64);
+    // Or, where few rows are wanted, 2k+1 rows of levels.
+    const size_t ringBytes = std::max(static_cast<size_t>(k + 1) * classStride, levelSlotBytes(levelCount, levelStride));
     const size_t columnBytes =
-        ring ? static_cast<size_t>(2 * k + 1) * static_cast<size_t>(k + 1) * classStride + 64
+        ring ? static_cast<size_t>(2 * k + 1) * ringBytes + 64
         : job.direct ? 1 : static_cast<size_t>(tileRows + 2 * k) * static_cast<size_t>(tileBytes);
     thread_local std::vector<std::vector<uchar>> buffers;
     if (buffers.size() < static_cast<size_t>(2 * job.stripes)) buffers.resize(static_cast<size_t>(2 * job.stripes));

@@ -7,8 +7,8 @@
 namespace {
 
 // Ensure the picture lands as large as a whole factor lets it, centred to within a pixel, inside
-// the view; views smaller than the picture both ways take a sample of their own size, and views
-// smaller one way only a sample with the picture's shape.
+// the view; views smaller than the picture both ways take a sample of their own size where they
+// have its shape (to within a hundredth), and all others a sample with the picture's shape.
 TEST(ViewPlacement, PicksTheLargestWholeFactorAndCentres) {
     struct Case {
         cv::Size picture, view;
@@ -22,6 +22,9 @@ TEST(ViewPlacement, PicksTheLargestWholeFactorAndCentres) {
         {{1000, 600}, {3001, 1799}, 2, {1000, 600}},   // one way short of 3
         {{1, 1}, {69, 40}, 40, {1, 1}},
         {{4000, 3000}, {1914, 1434}, 1, {1914, 1434}}, // sampled at the view's size
+        {{4000, 3000}, {1914, 1425}, 1, {1914, 1425}}, // under a hundredth off the shape
+        {{4000, 3000}, {636, 1053}, 1, {636, 477}},    // a tall tile: the shape kept, centred
+        {{3000, 4000}, {1900, 600}, 1, {450, 600}},    // a window reshaped by the user
         {{4000, 100}, {1900, 300}, 1, {1900, 47}},     // too wide only: the shape kept
         {{100, 4000}, {300, 1900}, 1, {47, 1900}},
         {{40000, 10}, {1300, 600}, 1, {1300, 1}},      // a side never comes to no pixel

@@ -13,14 +13,20 @@ ViewPlacement placeInView(cv::Size picture, cv::Size view) {
     if (view.width >= picture.width && view.height >= picture.height) {
         placement.factor = std::min(view.width / picture.width, view.height / picture.height);
         placement.shown = picture;
-    } else if (view.width <= picture.width && view.height <= picture.height) {
-        placement.shown = view;
     } else {
-        // Larger one way, smaller the other: the smaller way decides, the other follows the shape.
+        // The tighter way decides, the other follows the picture's shape.
         const double scale = std::min(static_cast<double>(view.width) / picture.width,
                                       static_cast<double>(view.height) / picture.height);
         placement.shown = {std::clamp(static_cast<int>(picture.width * scale), 1, view.width),
                            std::clamp(static_cast<int>(picture.height * scale), 1, view.height)};
+        // A view of the picture's shape but for rounding (a window the layout or the toolkit
+        // sized to it) takes a sample of its own size, leaving no strip of background; one of
+        // another shape (a tile, a window the user reshaped) shows the picture undistorted.
+        const auto nearly = [](int shown, int whole) { return (whole - shown) * 100 <= whole; };
+        if (view.width <= picture.width && view.height <= picture.height && nearly(placement.shown.width, view.width) &&
+            nearly(placement.shown.height, view.height)) {
+            placement.shown = view;
+        }
     }
     const cv::Size block = placement.shown * placement.factor;
     placement.offset = {(view.width - block.width) / 2, (view.height - block.height) / 2};

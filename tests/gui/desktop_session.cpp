@@ -109,7 +109,7 @@ std::string desktopUnavailable(Compositor compositor) {
 }
 
 Desktop::Desktop(Compositor compositor, bool xwayland, cv::Size screen, int scale)
-    : compositor_(compositor), screen_(screen), scale_(compositor == Compositor::kSway ? scale : 1) {
+    : compositor_(compositor), screen_(screen), scale_(compositor == Compositor::kMutter ? 1 : scale) {
     const passwd* user = ::getpwnam(kDesktopUser.c_str());
     if (user == nullptr) throw std::runtime_error("no user " + kDesktopUser);
     // A session's runtime folder: the user's own, closed to others.
@@ -136,6 +136,7 @@ Desktop::Desktop(Compositor compositor, bool xwayland, cv::Size screen, int scal
         command = "KWIN_COMPOSE=Q dbus-run-session -- sh -c 'echo \"$DBUS_SESSION_BUS_ADDRESS\" > " +
                   runtime_.file("bus") + "; exec " + runtime_.file("bin/kwin_wayland") + " --virtual --width " +
                   std::to_string(screen.width) + " --height " + std::to_string(screen.height) +
+                  " --scale " + std::to_string(scale_) +
                   (xwayland ? " --xwayland" : "") +
                   " --socket wayland-tm --no-lockscreen --no-global-shortcuts --no-kactivities'";
         break;

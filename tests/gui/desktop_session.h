@@ -38,7 +38,7 @@ struct DesktopWindow {
 class Desktop {
 public:
     // xwayland: whether the session offers X programs a display too. screen: in the desktop's
-    // units, scale screen pixels each (sway only scales; the others show 1).
+    // units, scale screen pixels each (sway and KWin scale; mutter shows 1).
     Desktop(Compositor compositor, bool xwayland, cv::Size screen = {1920, 1080}, int scale = 1);
     ~Desktop();
     Desktop(const Desktop&) = delete;

@@ -622,13 +622,25 @@ cv::Mat blocks(const cv::Mat& picture, int f) {
     return out;
 }
 
-bool isMagnifiedOf(const cv::Mat& shown, const cv::Mat& picture, int* factor) {
-    const int f = std::min(shown.cols / picture.cols, shown.rows / picture.rows);
-    if (factor != nullptr) *factor = f;
-    const cv::Size left = shown.size() - picture.size() * f;
-    const cv::Rect block(cv::Point(left.width / 2, left.height / 2), picture.size() * f);
-    if (cv::norm(shown(block), blocks(picture, f), cv::NORM_INF) != 0) return false;
-    // One colour around it, the block found where it lies (centred to within a pixel).
+// Picture sampled at size, built one shown pixel at a time: the pixel under each one's centre.
+cv::Mat sampled(const cv::Mat& picture, cv::Size size) {
+    cv::Mat sample(size, picture.type());
+    for (int r = 0; r < size.height; ++r) {
+        for (int c = 0; c < size.width; ++c) {
+            const double row = (r + 0.5) * picture.rows / size.height;
+            const double col = (c + 0.5) * picture.cols / size.width;
+            sample.at<cv::Vec3b>(r, c) = picture.at<cv::Vec3b>(static_cast<int>(row), static_cast<int>(col));
+        }
+    }
+    return sample;
+}
+
+// Whether shown holds content centred (to within a pixel) on one colour around it.
+bool centredOnBackground(const cv::Mat& shown, const cv::Mat& content) {
+    const cv::Size left = shown.size() - content.size();
+    if (left.width < 0 || left.height < 0) return false;
+    const cv::Rect block(cv::Point(left.width / 2, left.height / 2), content.size());
+    if (cv::norm(shown(block), content, cv::NORM_INF) != 0) return false;
     cv::Mat around(shown.size(), CV_8U, cv::Scalar(255));
     around(block).setTo(0);
     std::vector<cv::Point> outside;
@@ -646,17 +658,22 @@ bool isSampleOf(const cv::Mat& shown, const cv::Mat& picture, int* factor) {
     if (factor != nullptr) *factor = 1;
     if (shown.empty() || shown.type() != picture.type()) return false;
     if (shown.size() == picture.size()) return cv::norm(shown, picture, cv::NORM_INF) == 0;
-    if (shown.cols >= picture.cols && shown.rows >= picture.rows) return isMagnifiedOf(shown, picture, factor);
-    if (shown.cols > picture.cols || shown.rows > picture.rows) return false;
-    cv::Mat sample(shown.size(), picture.type());
-    for (int r = 0; r < shown.rows; ++r) {
-        for (int c = 0; c < shown.cols; ++c) {
-            const double row = (r + 0.5) * picture.rows / shown.rows;
-            const double col = (c + 0.5) * picture.cols / shown.cols;
-            sample.at<cv::Vec3b>(r, c) = picture.at<cv::Vec3b>(static_cast<int>(row), static_cast<int>(col));
-        }
+    if (shown.cols >= picture.cols && shown.rows >= picture.rows) {
+        const int f = std::min(shown.cols / picture.cols, shown.rows / picture.rows);
+        if (factor != nullptr) *factor = f;
+        return centredOnBackground(shown, blocks(picture, f));
     }
-    return cv::norm(shown, sample, cv::NORM_INF) == 0;
+    // Sampled at the window's own size, or, in a window of another shape, with the picture's
+    // shape, as large as fits.
+    if (shown.cols <= picture.cols && shown.rows <= picture.rows &&
+        cv::norm(shown, sampled(picture, shown.size()), cv::NORM_INF) == 0) {
+        return true;
+    }
+    const double scale = std::min(static_cast<double>(shown.cols) / picture.cols,
+                                  static_cast<double>(shown.rows) / picture.rows);
+    const cv::Size fitted(std::max(1, static_cast<int>(picture.cols * scale)),
+                          std::max(1, static_cast<int>(picture.rows * scale)));
+    return centredOnBackground(shown, sampled(picture, fitted));
 }
 
 int xdotool(const std::string& display, const std::string& arguments) {
@@ -672,6 +689,9 @@ void pressKey(const std::string& display, Display* x, Window window, const std::
 
 bool focusSlider(const std::string& display, Window panel, const std::string& reportPath, Slider slider) {
     const cv::Point p = settledSlider(reportPath, slider).handleMiddle();
+    // Under XWayland the compositor never sees XTest's click, so the window does not get the
+    // keyboard from it as on a real desktop: given it first.
+    xdotool(display, "windowfocus " + std::to_string(panel));
     xdotool(display, "mousemove --window " + std::to_string(panel) + " " + std::to_string(p.x) + " " +
                          std::to_string(p.y) + " click 1");
     return waitUntil(5.0, [&] {

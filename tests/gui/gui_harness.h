@@ -218,8 +218,9 @@ ScaledView compareScaledView(Display* display, Window window, const cv::Mat& pic
 void compareScaled(const cv::Mat& shown, const cv::Mat& picture, ScaledView& view);
 
 // Whether shown is picture itself; or, smaller, one pixel of it per shown pixel: the one under the
-// shown pixel's centre (what a window showing picture scaled down is handed); or, larger, picture
-// at the largest whole factor that fits, each pixel a square block, centred to within a pixel on
+// shown pixel's centre (what a window showing picture scaled down is handed), filling it or, in a
+// window of another shape, with the picture's shape on a background of one colour; or, larger,
+// picture at the largest whole factor that fits, each pixel a square block, centred to within a pixel on
 // a background of one colour (what a window larger than its picture is handed). factor, if given,
 // is set to that factor (1 for a sample).
 bool isSampleOf(const cv::Mat& shown, const cv::Mat& picture, int* factor = nullptr);

@@ -183,7 +183,11 @@ void reportRow(GtkWidget* row, std::vector<std::pair<int, std::string>>& lines) 
     gtk_range_get_slider_range(GTK_RANGE(range), &start, &end);
     int x = 0;
     int y = 0;
-    gtk_widget_translate_coordinates(range, gtk_widget_get_toplevel(range), 0, 0, &x, &y);
+    // From the window's content: on Wayland, GTK may draw a shadow of its own around it, which the
+    // toplevel's surface includes and the compositor's window does not.
+    GtkWidget* top = gtk_widget_get_toplevel(range);
+    GtkWidget* content = GTK_IS_BIN(top) && gtk_bin_get_child(GTK_BIN(top)) != nullptr ? gtk_bin_get_child(GTK_BIN(top)) : top;
+    gtk_widget_translate_coordinates(range, content, 0, 0, &x, &y);
     const int scale = gtk_widget_get_scale_factor(range);
     char text[160];
     std::snprintf(text, sizeof text, "\t%d %d %d %d %d %d %d %d %d %d %d %d\n",

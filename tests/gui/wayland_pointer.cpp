@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -99,6 +101,12 @@ int main(int argc, char** argv) {
         if ((what == "move" || what == "click") && read == 3) {
             wl_proxy_marshal(pointer, kMotionAbsolute, milliseconds(), x, y, width, height);
             wl_proxy_marshal(pointer, kFrame);
+        }
+        if (what == "click") {
+            // The program sees the pointer arrive before the press, as it would a hand's: GTK 3
+            // ignores a press in the same moment the pointer entered its window.
+            wl_display_roundtrip(display);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         if (what == "click" || what == "press") button(1);
         if (what == "click" || what == "release") {

@@ -6,6 +6,7 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <string>
 
 #include <opencv2/highgui.hpp>
@@ -24,14 +25,32 @@ cv::Mat& drawnIn(const Followed& entry) { return drawn[entry.window == &effectWi
 
 int scaleOf(GtkWidget* area) { return std::max(1, gtk_widget_get_scale_factor(area)); }
 
+// The part of the area its window shows, in the desktop's units: a tiling window manager may hand
+// the window less than the area was last allocated (seen through XWayland on sway), and what lies
+// past the window is never seen.
+cv::Size visibleSize(GtkWidget* area) {
+    GtkAllocation allocation{};
+    gtk_widget_get_allocation(area, &allocation);
+    int width = allocation.width;
+    int height = allocation.height;
+    GtkWidget* top = gtk_widget_get_toplevel(area);
+    if (GdkWindow* frame = top != nullptr ? gtk_widget_get_window(top) : nullptr) {
+        width = std::min(width, gdk_window_get_width(frame) - std::max(0, allocation.x));
+        height = std::min(height, gdk_window_get_height(frame) - std::max(0, allocation.y));
+    }
+    return width > 0 && height > 0 ? cv::Size(width, height) : cv::Size();
+}
+
 // In the screen's own pixels: the handed picture at the largest whole factor that fits, centred,
 // or scaled down where it is larger than the area (only until the canvas of its size is handed).
 gboolean drawArea(GtkWidget* area, cairo_t* cr, gpointer data) {
     const cv::Mat& pixels = drawnIn(*static_cast<Followed*>(data));
     if (pixels.empty()) return TRUE;
     const int scale = scaleOf(area);
-    const double width = gtk_widget_get_allocated_width(area) * scale;
-    const double height = gtk_widget_get_allocated_height(area) * scale;
+    const cv::Size seen = visibleSize(area);
+    if (seen.empty()) return TRUE;
+    const double width = seen.width * scale;
+    const double height = seen.height * scale;
     double factor = std::min(width / pixels.cols, height / pixels.rows);
     if (factor >= 1) factor = std::floor(factor);
     cairo_surface_t* surface = cairo_image_surface_create_for_data(const_cast<uchar*>(pixels.data), CAIRO_FORMAT_RGB24,
@@ -107,11 +126,10 @@ cv::Size viewSize(const WindowName& window) {
     if (entry == nullptr || entry->widget == nullptr) return {};
     // A window sized to its picture (a long thin one) would grow with whatever it is handed.
     if (cv::getWindowProperty(window.id, cv::WND_PROP_AUTOSIZE) == 1) return {};
-    const int width = gtk_widget_get_allocated_width(entry->widget);
-    const int height = gtk_widget_get_allocated_height(entry->widget);
-    if (width <= 0 || height <= 0) return {};
+    const cv::Size seen = visibleSize(entry->widget);
+    if (seen.empty()) return {};
     const int scale = scaleOf(entry->widget);
-    return {width * scale, height * scale};
+    return seen * scale;
 }
 
 void viewHanded(const WindowName& window, const cv::Mat& shown) {

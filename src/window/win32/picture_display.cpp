@@ -1,7 +1,9 @@
 // Win32: the picture windows' sizes are followed through their picture areas, whose client size is
 // in the screen's own pixels (the program is DPI aware). The library stretches its picture over
 // that whole area, taking the nearest pixel, so a picture of exactly its size is drawn one to one.
-// The library's windows have no zoom.
+// The library's windows have no zoom. A picture window moved to a monitor of another scale takes
+// the size Windows suggests for it there, so its picture keeps its size to the eye: a picture
+// that fits is then shown at the whole factor of the new scale.
 #include "window/picture_display.h"
 
 #include <windows.h>
@@ -35,6 +37,24 @@ LRESULT CALLBACK areaProc(HWND area, UINT message, WPARAM wParam, LPARAM lParam,
     return DefSubclassProc(area, message, wParam, lParam);
 }
 
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
+LRESULT CALLBACK frameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR /*id*/, DWORD_PTR data) {
+    const Followed* entry = reinterpret_cast<const Followed*>(data);
+    // A window the library sizes to its picture keeps that size: its picture stays one to one.
+    if (message == WM_DPICHANGED && lParam != 0 &&
+        cv::getWindowProperty(entry->window->id, cv::WND_PROP_AUTOSIZE) != cv::WINDOW_AUTOSIZE) {
+        const RECT suggested = *reinterpret_cast<const RECT*>(lParam);
+        // The area's WM_SIZE that follows hands the window its new view.
+        SetWindowPos(frame, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                     suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    return DefSubclassProc(frame, message, wParam, lParam);
+}
+
 }  // namespace
 
 cv::Size viewSize(const WindowName& window) {
@@ -56,6 +76,7 @@ void followPictureViews(void (*changed)(const WindowName&), FailureSink failed) 
         entry.widget = libraryPictureArea(*entry.window);
         if (entry.widget == nullptr) continue;
         SetWindowSubclass(entry.widget, areaProc, 1, reinterpret_cast<DWORD_PTR>(&entry));
+        SetWindowSubclass(GetAncestor(entry.widget, GA_ROOT), frameProc, 2, reinterpret_cast<DWORD_PTR>(&entry));
         followed.tellArranged(entry);
     }
 }

@@ -9,7 +9,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <utility>
@@ -107,72 +106,84 @@ RECT windowRect(HWND window) {
     return rect;
 }
 
-int middleRow(HWND window) {
-    const RECT rect = windowRect(window);
-    return static_cast<int>(rect.top + rect.bottom) / 2;
-}
-
-// Each slider, top to bottom (the order they were made in), with its label: the text window
-// standing in its row.
-std::vector<std::pair<HWND, HWND>> labelWindows(HWND panelFrame) {
-    struct Found {
-        std::vector<HWND> sliders;
-        std::vector<HWND> texts;
-    } found;
-    EnumChildWindows(
-        panelFrame,
-        [](HWND child, LPARAM into) -> BOOL {
-            wchar_t name[64] = {};
-            GetClassNameW(child, name, 64);
-            auto* lists = reinterpret_cast<Found*>(into);
-            if (lstrcmpiW(name, TRACKBAR_CLASSW) == 0) lists->sliders.push_back(child);
-            if (lstrcmpiW(name, L"Static") == 0) lists->texts.push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    std::sort(found.sliders.begin(), found.sliders.end(),
-              [](HWND a, HWND b) { return middleRow(a) < middleRow(b); });
-    std::vector<std::pair<HWND, HWND>> labels;
-    for (HWND slider : found.sliders) {
-        HWND nearest = nullptr;
-        for (HWND text : found.texts) {
-            if (nearest == nullptr ||
-                std::abs(middleRow(text) - middleRow(slider)) < std::abs(middleRow(nearest) - middleRow(slider))) {
-                nearest = text;
+// The library's sliders are toolbar buttons as wide as the panel, each covered by a slider and its
+// label, placed where the toolbar put the button when the slider was made. Where the toolbar let
+// two buttons share a row (Wine at 200 %, below), half the sliders lie beyond the panel's edge.
+// The toolbar lays its buttons out again, one to a row, and each slider and its label go where
+// their button now is, the label `labelWidth` wide (0: as the library made it). Gives each slider
+// with its label (null if it has none), top to bottom.
+std::vector<std::pair<HWND, HWND>> stackSliderRows(HWND panel, int labelWidth) {
+    std::vector<std::pair<HWND, HWND>> sliders;
+    HWND toolbar = FindWindowExW(panel, nullptr, TOOLBARCLASSNAMEW, nullptr);
+    if (toolbar == nullptr) return sliders;
+    struct Row {
+        HWND slider;
+        HWND label;
+        RECT sliderRect;
+        RECT labelRect;
+    };
+    std::vector<Row> rows;
+    std::vector<HWND> texts;
+    for (HWND child = FindWindowExW(toolbar, nullptr, nullptr, nullptr); child != nullptr;
+         child = FindWindowExW(toolbar, child, nullptr, nullptr)) {
+        wchar_t name[64] = {};
+        GetClassNameW(child, name, 64);
+        if (lstrcmpiW(name, TRACKBAR_CLASSW) == 0) rows.push_back({child, nullptr, {}, {}});
+        if (lstrcmpiW(name, L"Static") == 0) texts.push_back(child);
+    }
+    const auto inToolbar = [&](HWND window) {
+        RECT rect = windowRect(window);
+        MapWindowPoints(nullptr, toolbar, reinterpret_cast<POINT*>(&rect), 2);
+        return rect;
+    };
+    // A slider's label is made at its button's left edge, in its row, ending where the slider starts.
+    for (Row& row : rows) {
+        row.sliderRect = inToolbar(row.slider);
+        for (HWND text : texts) {
+            const RECT rect = inToolbar(text);
+            if (rect.top == row.sliderRect.top && rect.right == row.sliderRect.left) {
+                row.label = text;
+                row.labelRect = rect;
             }
         }
-        labels.emplace_back(slider, nearest);
     }
-    return labels;
+    // The toolbar measures a button by its text (the library's is a long run of spaces), and lets a
+    // button stand out past its edge by half of what that measure exceeds the button's picture:
+    // at a large scale, a whole second slider. Measured no wider than the panel, none does; and each
+    // as wide as the panel (made as wide as the panel now is first), none leaves room beside it for
+    // the next when the panel has grown.
+    SendMessageW(toolbar, TB_AUTOSIZE, 0, 0);
+    RECT client{};
+    GetClientRect(toolbar, &client);
+    const WORD panelWidth = static_cast<WORD>(std::max<LONG>(1, client.right - client.left));
+    SendMessageW(toolbar, TB_SETBUTTONWIDTH, 0, MAKELPARAM(0, panelWidth));
+    for (const Row& row : rows) {
+        TBBUTTONINFOW info{};
+        info.cbSize = sizeof(info);
+        info.dwMask = TBIF_SIZE;
+        info.cx = panelWidth;
+        SendMessageW(toolbar, TB_SETBUTTONINFOW, static_cast<WPARAM>(GetDlgCtrlID(row.slider)), reinterpret_cast<LPARAM>(&info));
+    }
+    SendMessageW(toolbar, TB_AUTOSIZE, 0, 0);
+    for (const Row& row : rows) {
+        const LRESULT index = SendMessageW(toolbar, TB_COMMANDTOINDEX, static_cast<WPARAM>(GetDlgCtrlID(row.slider)), 0);
+        RECT button{};
+        if (index < 0 || !SendMessageW(toolbar, TB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&button))) {
+            continue;
+        }
+        const int madeWidth = row.label != nullptr ? static_cast<int>(row.labelRect.right - row.labelRect.left) : 0;
+        const int width = row.label != nullptr && labelWidth > 0 ? labelWidth : madeWidth;
+        const int height = static_cast<int>(button.bottom - button.top);
+        MoveWindow(row.slider, button.left + width, button.top, static_cast<int>(button.right - button.left) - width,
+                   height, TRUE);
+        if (row.label != nullptr) MoveWindow(row.label, button.left, button.top, width, height, TRUE);
+    }
+    for (const Row& row : rows) sliders.emplace_back(row.slider, row.label);
+    std::sort(sliders.begin(), sliders.end(),
+              [](const auto& a, const auto& b) { return windowRect(a.first).top < windowRect(b.first).top; });
+    return sliders;
 }
 
-// Titles and labels in Unicode, sliders that keep the keyboard; gives the sliders with their labels.
-std::vector<std::pair<HWND, HWND>> prepareWindows(const std::vector<const char*>& labels) {
-    for (const WindowName* window : {&panelWindow, &sourceWindow, &effectWindow}) {
-        if (HWND frame = frameOf(pictureArea(*window))) setUnicodeText(frame, wide(window->title));
-    }
-    HWND panel = frameOf(pictureArea(panelWindow));
-    if (panel != nullptr) {
-        // The panel shows no picture: its picture area goes, and the panel's own face shows.
-        ShowWindow(pictureArea(panelWindow), SW_HIDE);
-        SetWindowSubclass(panel, panelProc, 1, 0);
-        InvalidateRect(panel, nullptr, TRUE);
-    }
-    const std::vector<std::pair<HWND, HWND>> windows = labelWindows(panel);
-    for (size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
-        const auto [slider, text] = windows[i];
-        SetWindowSubclass(slider, sliderProc, 1, 0);
-        SetWindowSubclass(GetParent(slider), sliderRowProc, 1, 0);  // a second call changes nothing
-        if (text == nullptr) continue;
-        // Lives as long as the window, which is as long as the process.
-        auto* label = new LabelWindow{wide(labels[i]), slider};
-        SetWindowSubclass(text, labelProc, 1, reinterpret_cast<DWORD_PTR>(label));
-        SetWindowTextW(text, L"");  // shown at once, with the slider's value
-    }
-    return windows;
-}
-
-// The frame Windows draws around a picture area: title bar, borders.
 // The scale of the monitor the window is on (1.0 at 96 DPI): asked of the window where Windows
 // can tell (10, version 1607 on), else of the screen.
 double screenScale(HWND window) {
@@ -188,6 +199,108 @@ double screenScale(HWND window) {
     return dpi > 0 ? dpi / 96.0 : 1.0;
 }
 
+// The labels in Windows' message font at the panel's scale. The library leaves them in the system
+// font, which does not follow the scale (under Wine it stays at its 150 % size at 200 %). Made
+// once: the panel keeps the scale it started at.
+HFONT labelFont(HWND panel) {
+    static HFONT font = nullptr;
+    if (font != nullptr) return font;
+    const UINT dpi = static_cast<UINT>(screenScale(panel) * 96.0 + 0.5);
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    using ForDpi = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+    static const auto forDpi = reinterpret_cast<ForDpi>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
+    if (forDpi == nullptr || !forDpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, dpi)) {
+        // Before Windows 10 (1607) the sizes come at the system's scale.
+        if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) return nullptr;
+        HDC screen = GetDC(nullptr);
+        const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        if (systemDpi > 0) metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi), systemDpi);
+    }
+    font = CreateFontIndirectW(&metrics.lfMessageFont);
+    return font;
+}
+
+// How wide a label must be to show its text and a slider's largest value whole in `font`.
+int labelWidthFor(HWND panel, HFONT font, const std::vector<const char*>& labels) {
+    LRESULT largest = 0;
+    EnumChildWindows(
+        panel,
+        [](HWND child, LPARAM into) -> BOOL {
+            wchar_t name[64] = {};
+            GetClassNameW(child, name, 64);
+            auto* maximum = reinterpret_cast<LRESULT*>(into);
+            if (lstrcmpiW(name, TRACKBAR_CLASSW) == 0) *maximum = std::max(*maximum, SendMessageW(child, TBM_GETRANGEMAX, 0, 0));
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&largest));
+    HDC dc = GetDC(panel);
+    const HGDIOBJ old = SelectObject(dc, font);
+    int widest = 0;
+    for (const char* label : labels) {
+        const std::wstring text = wide(label) + L" " + std::to_wstring(largest);
+        SIZE size{};
+        if (GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size)) widest = std::max<int>(widest, size.cx);
+    }
+    SelectObject(dc, old);
+    ReleaseDC(panel, dc);
+    return widest + static_cast<int>(8 * screenScale(panel));  // a gap before the slider
+}
+
+// Above 100 % the panel grows with the scale: labels as wide as their text in the scaled font,
+// sliders as long in the desktop's units as the library makes them at 100 %. Gives the labels'
+// width (0: the library's, at 100 % or when the font cannot be had).
+int scalePanel(HWND panel, HFONT font, const std::vector<const char*>& labels) {
+    constexpr int kLibraryLabelWidth = 130;  // what the library gives every label, at any scale
+    const double scale = screenScale(panel);
+    if (scale <= 1.0 || font == nullptr) return 0;
+    const int labelWidth = std::max(kLibraryLabelWidth, labelWidthFor(panel, font, labels));
+    RECT client{};
+    GetClientRect(panel, &client);
+    const int width = static_cast<int>(client.right - client.left);
+    const int sliderLength = static_cast<int>((width - kLibraryLabelWidth) * scale + 0.5);
+    const int grown = std::max(width, labelWidth + sliderLength) - width;
+    if (grown > 0) {
+        const RECT outer = windowRect(panel);
+        SetWindowPos(panel, nullptr, 0, 0, static_cast<int>(outer.right - outer.left) + grown,
+                     static_cast<int>(outer.bottom - outer.top), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return labelWidth;
+}
+
+// Titles and labels in Unicode, sliders that keep the keyboard; gives the sliders with their labels.
+std::vector<std::pair<HWND, HWND>> prepareWindows(const std::vector<const char*>& labels) {
+    for (const WindowName* window : {&panelWindow, &sourceWindow, &effectWindow}) {
+        if (HWND frame = frameOf(pictureArea(*window))) setUnicodeText(frame, wide(window->title));
+    }
+    std::vector<std::pair<HWND, HWND>> windows;
+    HWND panel = frameOf(pictureArea(panelWindow));
+    if (panel != nullptr) {
+        // The panel shows no picture: its picture area goes, and the panel's own face shows.
+        ShowWindow(pictureArea(panelWindow), SW_HIDE);
+        SetWindowSubclass(panel, panelProc, 1, 0);
+        windows = stackSliderRows(panel, scalePanel(panel, labelFont(panel), labels));
+        InvalidateRect(panel, nullptr, TRUE);
+    }
+    for (size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
+        const auto [slider, text] = windows[i];
+        SetWindowSubclass(slider, sliderProc, 1, 0);
+        SetWindowSubclass(GetParent(slider), sliderRowProc, 1, 0);  // a second call changes nothing
+        if (text == nullptr) continue;
+        // Lives as long as the window, which is as long as the process.
+        auto* label = new LabelWindow{wide(labels[i]), slider};
+        SetWindowSubclass(text, labelProc, 1, reinterpret_cast<DWORD_PTR>(label));
+        if (screenScale(panel) > 1.0 && labelFont(panel) != nullptr) {
+            SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(labelFont(panel)), FALSE);
+        }
+        SetWindowTextW(text, L"");  // shown at once, with the slider's value
+    }
+    return windows;
+}
+
+// The frame Windows draws around a picture area: title bar, borders.
 tonemorph::FrameMargins marginsOf(HWND area, HWND frame) {
     const RECT outer = windowRect(frame);
     const RECT inner = windowRect(area);

@@ -203,10 +203,13 @@ TEST_F(ControlPanel, DraggingReachesEveryContrastStep) {
     };
     sweep(left - 10, right + 10, 60);
     // A loaded machine can be slower than the short wait, and the toolkit then merges moves: go
-    // back over the pixels around each value missed, slowly. A groove too short still misses.
+    // back over the pixels around each value missed, slowly. The pointer holds the handle by its
+    // middle, which travels the groove less the handle's width (near the ends, an estimate from
+    // the whole groove is off by up to half a handle). A groove too short still misses.
+    const int travel = contrast.groove.width - contrast.handle.width;
     for (const int value : missedValues()) {
-        const int at = left + (right - left) * value / gui::kSliderMaximum[gui::kContrast];
-        sweep(at - 4, at + 4, 500);
+        const int at = left + contrast.handle.width / 2 + travel * value / gui::kSliderMaximum[gui::kContrast];
+        sweep(at - 6, at + 6, 500);
     }
     gui::xdotool(display_.name(), "mouseup 1");
     const std::vector<int> missed = missedValues();

@@ -47,9 +47,16 @@ std::string capture(const std::string& command) {
     return out;
 }
 
+// Empty if the file cannot be read: a process may end between its /proc entry being listed and
+// read, and reading its command line then fails (ESRCH), which the stream's buffer throws past
+// the stream.
 std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    try {
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 // The processes whose environment holds marker (NAME=VALUE), by their command lines' words.

@@ -277,11 +277,13 @@ std::vector<std::pair<HWND, HWND>> prepareWindows(const std::vector<const char*>
     }
     std::vector<std::pair<HWND, HWND>> windows;
     HWND panel = frameOf(pictureArea(panelWindow));
+    int labelWidth = 0;  // the library's, unless the panel was scaled
     if (panel != nullptr) {
         // The panel shows no picture: its picture area goes, and the panel's own face shows.
         ShowWindow(pictureArea(panelWindow), SW_HIDE);
         SetWindowSubclass(panel, panelProc, 1, 0);
-        windows = stackSliderRows(panel, scalePanel(panel, labelFont(panel), labels));
+        labelWidth = scalePanel(panel, labelFont(panel), labels);
+        windows = stackSliderRows(panel, labelWidth);
         InvalidateRect(panel, nullptr, TRUE);
     }
     for (size_t i = 0; i < windows.size() && i < labels.size(); ++i) {
@@ -292,9 +294,7 @@ std::vector<std::pair<HWND, HWND>> prepareWindows(const std::vector<const char*>
         // Lives as long as the window, which is as long as the process.
         auto* label = new LabelWindow{wide(labels[i]), slider};
         SetWindowSubclass(text, labelProc, 1, reinterpret_cast<DWORD_PTR>(label));
-        if (screenScale(panel) > 1.0 && labelFont(panel) != nullptr) {
-            SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(labelFont(panel)), FALSE);
-        }
+        if (labelWidth > 0) SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(labelFont(panel)), FALSE);
         SetWindowTextW(text, L"");  // shown at once, with the slider's value
     }
     return windows;

@@ -80,7 +80,7 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     const size_t ringBytes = std::max(static_cast<size_t>(k + 1) * classStride, levelSlotBytes(levelCount, levelStride));
     const size_t columnBytes =
         ring ? static_cast<size_t>(2 * k + 1) * ringBytes + 64
-        : job.direct ? 1 : static_cast<size_t>(tileRows + 2 * k) * static_cast<size_t>(tileBytes);
+        : job.direct ? 1 : 2 * static_cast<size_t>(tileRows + 2 * k) * static_cast<size_t>(levelStride) + kScratchSlack;
     thread_local std::vector<std::vector<uchar>> buffers;
     if (buffers.size() < static_cast<size_t>(2 * job.stripes)) buffers.resize(static_cast<size_t>(2 * job.stripes));
     for (int stripe = 0; stripe < job.stripes; ++stripe) {

@@ -58,7 +58,12 @@ protected:
                                                   cv::Size(1920, 1080), GetParam().scale);
     }
 
-    bool native() const { return GetParam().mode != Mode::kSession; }
+    // Whether the program's windows are native ones: chosen, or with no X server, or GTK's on sway,
+    // which does not take X there.
+    bool native() const {
+        return GetParam().mode != Mode::kSession ||
+               (gui::kToolkit == "gtk3" && GetParam().compositor == Compositor::kSway);
+    }
 
     // Starts the program on picture, named on its command line, as the session would.
     void start(const cv::Mat& picture) {

@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstdint>
 #include <stdexcept>
@@ -161,6 +162,17 @@ void settle(int rounds) {
     }
 }
 
+// Whether the session is sway's: sway tells its programs its socket, and a session started as
+// sway's names it among the current desktops.
+bool onSway() {
+    const char* socket = std::getenv("SWAYSOCK");
+    if (socket != nullptr && *socket != '\0') return true;
+    const char* desktops = std::getenv("XDG_CURRENT_DESKTOP");
+    std::string list = desktops != nullptr ? desktops : "";
+    for (char& c : list) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return (":" + list + ":").find(":sway:") != std::string::npos;
+}
+
 // What the window manager adds around a window: its frame's extents less the window's own place.
 cv::Vec4i frameOf(GtkWindow* window) {
     GdkWindow* surface = gtk_widget_get_window(GTK_WIDGET(window));
@@ -178,10 +190,6 @@ cv::Vec4i frameOf(GtkWindow* window) {
 
 }  // namespace
 
-// The library fits a picture into its area keeping its shape, and fails on a side that comes to
-// no pixel at all, which a long thin picture does in any window shorter than half its length over
-// its width: such a picture is shown at 1:1, in a window as large as the picture, which the window
-// system can hold up to 32767 pixels a side.
 std::string useSessionDisplay(const std::string& display, bool xServer) {
     const char* chosen = std::getenv("GDK_BACKEND");
     if (chosen != nullptr && *chosen != '\0') {
@@ -189,11 +197,18 @@ std::string useSessionDisplay(const std::string& display, bool xServer) {
         return std::string("GDK_BACKEND=") + chosen + " keeps GTK from drawing on the Wayland display \"" + display + "\"";
     }
     // GTK 3 draws on Wayland itself; told which, since it would pick Wayland beside an X server
-    // and X first beside a stale DISPLAY.
-    ::setenv("GDK_BACKEND", xServer ? "x11" : "wayland", 1);
+    // and X first beside a stale DISPLAY. Not X on sway: sway tiles X windows as it tiles its
+    // own, so X brings no say in places there, and it answers a tiled X window's resize with the
+    // size the window has, sending no configure event, for which GTK 3 then holds back every
+    // drawing of that window.
+    ::setenv("GDK_BACKEND", xServer && !onSway() ? "x11" : "wayland", 1);
     return {};
 }
 
+// The library fits a picture into its area keeping its shape, and fails on a side that comes to
+// no pixel at all, which a long thin picture does in any window shorter than half its length over
+// its width: such a picture is shown at 1:1, in a window as large as the picture, which the window
+// system can hold up to 32767 pixels a side.
 int pictureWindowFlags(cv::Size picture) {
     const int longSide = std::max(picture.width, picture.height);
     const int shortSide = std::min(picture.width, picture.height);

@@ -247,9 +247,20 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
     settle(3);
     GdkRectangle work{};
     gdk_monitor_get_workarea(monitor, &work);
+    // The panel as large as its sliders ask, even before the window system has answered its
+    // resize (through XWayland that can take longer than a few rounds): waited for a little,
+    // then taken as asked, so that no picture window is placed over it.
+    GtkRequisition asked{};
+    gtk_widget_get_preferred_size(GTK_WIDGET(panel), &asked, nullptr);
     int panelWidth = 0;
     int panelHeight = 0;
-    gtk_window_get_size(panel, &panelWidth, &panelHeight);
+    for (int round = 0; round < 50; ++round) {
+        gtk_window_get_size(panel, &panelWidth, &panelHeight);
+        if (panelWidth >= asked.width && panelHeight >= asked.height) break;
+        settle(1);
+    }
+    panelWidth = std::max(panelWidth, asked.width);
+    panelHeight = std::max(panelHeight, asked.height);
     const cv::Rect area(work.x, work.y, work.width, work.height);
     const cv::Vec4i frame = frameOf(panel);
     const cv::Size panelSize(std::max(panelWidth, library_windows::panelSize(sliders).width), std::max(panelHeight, 1));

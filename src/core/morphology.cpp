@@ -52,8 +52,9 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     TileJob job{&src, &dst, Geometry{k, src.channels(), src.rows, src.cols}, shape, dilate, &runs,
                 false, 0, 0, 0, 0, 0, nullptr, wanted};
     // The smallest crosses and ellipses are cheapest read pixel by pixel: building levels or
-    // column passes for runs of at most five pixels costs more than it saves.
-    job.direct = shape != cv::MORPH_RECT && k <= kDirectMaxSize;
+    // column passes for runs of at most five pixels costs more than it saves. So is the 3x3
+    // rectangle (two pairs from each of three rows); the 5x5 one already is not.
+    job.direct = k <= (shape == cv::MORPH_RECT ? 1 : kDirectMaxSize);
     // Tiles small enough that a tile's scratch stays in the core's own cache. The ellipse keeps
     // only a ring of rows, so its tiles can be tall and wide, which saves remaking the rows and
     // columns neighbouring tiles share: at 1024 columns a pass for a 48-megapixel picture's sample

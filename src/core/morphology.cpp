@@ -77,10 +77,12 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     const size_t levelBytes = levelRows * static_cast<size_t>(levelCount) * static_cast<size_t>(levelStride);
     // The ring: 2k+1 rows of at most k+1 classes (the element is symmetric), each whole vectors.
     const size_t classStride = static_cast<size_t>((tileBytes + 63) / 64 * 64);
-    // Or, where few rows are wanted, 2k+1 rows of levels.
-    const size_t ringBytes = std::max(static_cast<size_t>(k + 1) * classStride, levelSlotBytes(levelCount, levelStride));
+    // Or, where few rows are wanted, at most k+1 rows of column extremes, k columns wider each side.
+    const size_t keptStride = static_cast<size_t>((levelStride + 63) / 64 * 64);
+    const size_t ringBytes = std::max(static_cast<size_t>(2 * k + 1) * static_cast<size_t>(k + 1) * classStride,
+                                      static_cast<size_t>(k + 1) * keptStride);
     const size_t columnBytes =
-        ring ? static_cast<size_t>(2 * k + 1) * ringBytes + 64
+        ring ? ringBytes + 64
         : job.direct ? 1 : 2 * static_cast<size_t>(tileRows + 2 * k) * static_cast<size_t>(levelStride) + kScratchSlack;
     thread_local std::vector<std::vector<uchar>> buffers;
     if (buffers.size() < static_cast<size_t>(2 * job.stripes)) buffers.resize(static_cast<size_t>(2 * job.stripes));

@@ -249,9 +249,10 @@ void arrangeWindows(cv::Size picture, bool windowManager, const std::vector<cons
     gdk_monitor_get_workarea(monitor, &work);
     // The panel as large as its sliders ask, even before the window system has answered its
     // resize (through XWayland that can take longer than a few rounds): waited for a little,
-    // then taken as asked, so that no picture window is placed over it.
+    // then taken as asked, so that no picture window is placed over it. Asked of its content,
+    // which is what the window's size counts (not the decorations GTK draws on Wayland).
     GtkRequisition asked{};
-    gtk_widget_get_preferred_size(GTK_WIDGET(panel), &asked, nullptr);
+    if (GtkWidget* content = gtk_bin_get_child(GTK_BIN(panel))) gtk_widget_get_preferred_size(content, &asked, nullptr);
     int panelWidth = 0;
     int panelHeight = 0;
     for (int round = 0; round < 50; ++round) {

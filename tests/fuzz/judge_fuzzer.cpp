@@ -27,12 +27,13 @@ constexpr int64_t kMostPixels = int64_t{1} << 20;
 // The memory this run stands for (`make fuzz` gives libFuzzer twice this as its limit): a file
 // the program's memory check would refuse with this much available is not decoded.
 constexpr int64_t kBudget = int64_t{1} << 30;
-// A decode may take this many times the plain picture's, and a quarter of a second more: the
-// judge lets through some fixed extra work whatever the picture (16 million pixels of TIFF pieces,
-// two million of JPEG 2000 tiles), which dwarfs a small picture's decode, and the sanitizers make
-// large allocations slow.
+// A decode may take this many times the plain picture's, and a second more: the judge lets
+// through some fixed extra work whatever the picture (16 million pixels of TIFF pieces, two
+// million of JPEG 2000 tiles), which dwarfs a small picture's decode, and the sanitizers make it
+// and large allocations slow (a corpus TIFF of JPEG strips with tall rows takes 0.34 s here on
+// one machine, under 0.25 on another); the slow files the judge is there for take many seconds.
 constexpr double kMostSlowdown = 8.0;
-constexpr double kSlack = 0.25;
+constexpr double kSlack = 1.0;
 
 // The encoder's extension for what data's first bytes say it is; empty where there is no encoder
 // to make a plain picture of the same kind with.

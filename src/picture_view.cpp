@@ -29,7 +29,7 @@ Shown& shownIn(const WindowName& window) { return shown[&window == &effectWindow
 // The view a picture is placed in; empty where the window takes the picture itself (also where
 // the view is the picture's size, which the toolkit then draws one to one anyway).
 cv::Size placingView(const WindowName& window, cv::Size picture) {
-    const cv::Size view = viewSize(window);
+    const cv::Size view = viewSize(window, picture);
     return view == picture ? cv::Size() : view;
 }
 

@@ -14,6 +14,7 @@ struct FollowedView {
     Widget widget{};         // empty until followed
     bool zoomedIn = false;   // the view shows part of the picture, enlarged
     bool pending = false;    // a report of a new size is on its way
+    cv::Size handed{};       // the size of the image last handed, where the window code needs it
 };
 
 template <typename Widget>

@@ -11,8 +11,9 @@
 
 // The size in the screen's own pixels of window's picture area where the window code draws a
 // picture of exactly that size one to one: once followed, while not zoomed in and not sized by the
-// library to its picture. Empty otherwise, where the window is handed the picture itself.
-cv::Size viewSize(const WindowName& window);
+// library to its picture. Empty otherwise, where the window is handed the picture itself. picture:
+// the size of the picture shown, whose shape a view that keeps it is fitted to.
+cv::Size viewSize(const WindowName& window, cv::Size picture);
 
 // Tells the window code what window was just handed, for toolkits whose picture the window code
 // draws itself (GTK on a scaled desktop, whose library would smooth it); it keeps what it needs.

@@ -107,7 +107,8 @@ protected:
 };
 
 // Ensure the two windows show the same pixels at the initial settings: at the start-up layout, at
-// two window sizes chosen by the user (shrunk, then enlarged again), after a wheel turn in and one
+// two window sizes chosen by the user (shrunk, then enlarged again), in two tall windows after one
+// was handed a sample of another shape, after a wheel turn in and one
 // back out in the effect window (where the toolkit zooms), and on a desktop scaled by two (in
 // device pixels).
 TEST_P(PictureView, BothWindowsShowTheSamePixelsAtEverySize) {
@@ -121,6 +122,24 @@ TEST_P(PictureView, BothWindowsShowTheSamePixelsAtEverySize) {
         SCOPED_TRACE(testing::Message() << size);
         resizeBoth(size * GetParam() / 100);
         EXPECT_TRUE(windowsAlike(picture_));
+    }
+    if (gui::kToolkit == "qt") {
+        // Views that keep the picture's shape follow the picture's, not that of the sample each
+        // window was handed last: the source handed a sample a little wider than the picture,
+        // then both windows given one tall size (as two tiles are).
+        const cv::Size wider = cv::Size(700, 524) * GetParam() / 100;
+        gui::xdotool(display_.name(), "windowsize " + std::to_string(windows_.source) + " " +
+                                          std::to_string(wider.width) + " " + std::to_string(wider.height));
+        EXPECT_TRUE(gui::waitUntil(5.0, [&] { return lastShown("tonemorph-source").size() == wider; }))
+            << "handed " << lastShown("tonemorph-source").size();
+        resizeBoth(cv::Size(640, 900) * GetParam() / 100);
+        const cv::Size fitted = cv::Size(640, 480) * GetParam() / 100;
+        EXPECT_TRUE(gui::waitUntil(10.0, [&] {
+            return lastShown("tonemorph-source").size() == fitted && lastShown("tonemorph-effect").size() == fitted &&
+                   cv::norm(gui::screenshot(x(), windows_.source), gui::screenshot(x(), windows_.effect), cv::NORM_INF) == 0;
+        })) << "in windows of one tall size: handed " << lastShown("tonemorph-source").size() << " and "
+            << lastShown("tonemorph-effect").size();
+        resizeBoth(cv::Size(900, 676) * GetParam() / 100);
     }
     const cv::Size window = gui::windowSize(x(), windows_.effect);
     gui::xdotool(display_.name(), "mousemove --window " + std::to_string(windows_.effect) + " " +

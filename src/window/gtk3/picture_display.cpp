@@ -121,7 +121,7 @@ void onDestroyed(GtkWidget* /*area*/, gpointer data) {
 
 }  // namespace
 
-cv::Size viewSize(const WindowName& window) {
+cv::Size viewSize(const WindowName& window, cv::Size /*picture*/) {
     const Followed* entry = followed.find(window);
     if (entry == nullptr || entry->widget == nullptr) return {};
     // A window sized to its picture (a long thin one) would grow with whatever it is handed.

@@ -2,7 +2,7 @@
 // themselves, and the toolkit scales both alike.
 #include "window/picture_display.h"
 
-cv::Size viewSize(const WindowName& /*window*/) { return {}; }
+cv::Size viewSize(const WindowName& /*window*/, cv::Size /*picture*/) { return {}; }
 
 void viewHanded(const WindowName& /*window*/, const cv::Mat& /*shown*/) {}
 

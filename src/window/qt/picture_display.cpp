@@ -1,6 +1,7 @@
 #include "window/picture_display.h"
 
 #include <QBoxLayout>
+#include <QLayout>
 #include <QEvent>
 #include <QGraphicsView>
 #include <QPointer>
@@ -19,6 +20,39 @@ namespace {
 
 using Followed = FollowedView<QPointer<QGraphicsView>>;
 FollowedViews<QPointer<QGraphicsView>> followed;
+
+// Both the library's view and this keep to one rule: an area off the shape by more than a
+// hundredth either way is fitted, otherwise the view fills it.
+bool nearlyShaped(QSize area, QSize shape) {
+    const double ratioX = static_cast<double>(area.width()) / shape.width();
+    const double ratioY = static_cast<double>(area.height()) / shape.height();
+    return std::abs(ratioX - ratioY) * 100 <= ratioX;
+}
+
+// Where the window keeps its picture's shape, the library fits the view into its window to the
+// shape of the image it was last handed. A sample taken at a view's own size may be a pixel off
+// the picture's shape, so two windows given one size (two tiles) could settle a row apart, by
+// what each was handed before. The view is fitted to the picture's own shape instead, as the
+// library fits it to the picture itself; not where the library would undo it at once, fitting it
+// again to the image it holds.
+void fitToPicture(QGraphicsView* view, const Followed& entry, cv::Size picture) {
+    QWidget* window = view->parentWidget();
+    if (window == nullptr || picture.empty() || entry.handed.empty() ||
+        cv::getWindowProperty(entry.window->id, cv::WND_PROP_ASPECT_RATIO) != cv::WINDOW_KEEPRATIO) {
+        return;
+    }
+    const QRect area = window->layout() != nullptr ? window->layout()->contentsRect() : window->contentsRect();
+    const QSize shape(picture.width, picture.height);
+    if (area.isEmpty() || nearlyShaped(area.size(), shape)) return;
+    const QSize fitted = shape.scaled(area.size(), Qt::KeepAspectRatio);
+    if (fitted.isEmpty() || view->size() == fitted ||
+        !nearlyShaped(fitted, QSize(entry.handed.width, entry.handed.height))) {
+        return;
+    }
+    view->setGeometry(QRect(area.topLeft() + QPoint((area.width() - fitted.width()) / 2,
+                                                    (area.height() - fitted.height()) / 2),
+                            fitted));
+}
 
 // Resizes and wheel turns on a picture view: both change what the window needs to be given.
 class ViewWatch : public QObject {
@@ -59,11 +93,12 @@ private:
 
 }  // namespace
 
-cv::Size viewSize(const WindowName& window) {
+cv::Size viewSize(const WindowName& window, cv::Size picture) {
     const Followed* entry = followed.find(window);
     if (entry == nullptr || entry->widget == nullptr || entry->zoomedIn) return {};
     // A window sized to its picture would grow with whatever it is handed.
     if (cv::getWindowProperty(window.id, cv::WND_PROP_AUTOSIZE) == cv::WINDOW_AUTOSIZE) return {};
+    fitToPicture(entry->widget, *entry, picture);
     // In device pixels: on a scaled desktop the view draws a picture of this size one to one.
     const QWidget* viewport = entry->widget->viewport();
     const double ratio = viewport->devicePixelRatioF();
@@ -72,7 +107,9 @@ cv::Size viewSize(const WindowName& window) {
     return view.width > 0 && view.height > 0 ? view : cv::Size();
 }
 
-void viewHanded(const WindowName& /*window*/, const cv::Mat& /*shown*/) {}
+void viewHanded(const WindowName& window, const cv::Mat& shown) {
+    if (Followed* entry = followed.find(window)) entry->handed = shown.size();
+}
 
 void followPictureViews(void (*changed)(const WindowName&), FailureSink failed) {
     followed.follow(changed, failed);

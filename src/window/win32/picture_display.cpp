@@ -57,7 +57,7 @@ LRESULT CALLBACK frameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lPara
 
 }  // namespace
 
-cv::Size viewSize(const WindowName& window) {
+cv::Size viewSize(const WindowName& window, cv::Size /*picture*/) {
     const Followed* entry = followed.find(window);
     if (entry == nullptr || entry->widget == nullptr || !IsWindow(entry->widget)) return {};
     // A window sized to its picture would grow with whatever it is handed.

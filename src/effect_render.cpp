@@ -48,7 +48,19 @@ bool completeRows(int rows) {
 
 }  // namespace
 
-bool completeEffectBand() { return completeRows(bandRows()); }
+bool completeEffectBand() {
+    static int preparedRows = 0;
+    static bool prepared = false;
+    if (appState.finishedRows < appState.srcImage.rows) {
+        completeRows(bandRows());
+        return true;
+    }
+    // Then the first pass with an element, readied the same way.
+    if (!prepared) {
+        prepared = tonemorph::prepareMorphologyFor(appState.srcImage, appState.keptMorphology, preparedRows, bandRows());
+    }
+    return !prepared;
+}
 
 const cv::Mat& wholeEffect() {
     // In one go: each band also remakes the rows its element reaches beyond it.

@@ -9,8 +9,9 @@
 // whole and the effect is shown.
 void renderEffect();
 
-// Makes one band of the full-resolution images the last render left; false once they are whole.
-// For the key loop's idle time: a band takes a few milliseconds at most.
+// Makes one band of the full-resolution images the last render left, or once they are whole,
+// readies one more band of the memory the first pass with an element uses; false once nothing is
+// left. For the key loop's idle time: a band takes a few milliseconds at most.
 bool completeEffectBand();
 
 // The effect at full resolution, made whole first where a render left it (a save, a copy, a zoom).

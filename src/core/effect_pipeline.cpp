@@ -103,4 +103,18 @@ bool completeEffect(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect, const Ef
     return doneRows >= src.rows;
 }
 
+bool prepareMorphologyFor(const cv::Mat& src, KeptMorphology& kept, int& doneRows, int rows) {
+    CV_Assert(rows > 0);
+    // Written only while it holds nothing: a kept morphology's rows are its own.
+    if (kept.operation < 0 && doneRows < src.rows) {
+        if (doneRows == 0) kept.result.create(src.size(), src.type());
+        const int end = static_cast<int>(std::min<int64_t>(src.rows, static_cast<int64_t>(doneRows) + rows));
+        kept.result.rowRange(doneRows, end).setTo(cv::Scalar::all(0));
+        doneRows = end;
+        if (doneRows < src.rows) return false;
+    }
+    prepareMorphology(src.size(), src.channels());
+    return true;
+}
+
 }  // namespace tonemorph

@@ -61,4 +61,11 @@ void computeShownEffect(const cv::Mat& src, const SampleGrid& grid, cv::Mat& sho
 bool completeEffect(const cv::Mat& src, cv::Mat& tone, cv::Mat& effect, const EffectSettings& settings,
                     KeptMorphology& kept, int& doneRows, int rows);
 
+// Readies the first pass with an element on src while nothing is kept: kept's result allocated
+// and written once, a band of at most rows rows at a time from doneRows (a first use of that much
+// memory costs the first pass dearly: at 48 megapixels 80 of its 100 ms), then the morphology's
+// scratch for every setting (at once where a morphology is kept already, whose rows are its own).
+// Returns true once ready. For idle time.
+bool prepareMorphologyFor(const cv::Mat& src, KeptMorphology& kept, int& doneRows, int rows);
+
 }  // namespace tonemorph

@@ -47,10 +47,20 @@ bool elementRuns(const cv::Mat& element, int k, std::vector<RowRun>& runs) {
     return true;
 }
 
-void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dilate,
-                    const std::vector<RowRun>& runs, const uchar* wanted) {
-    TileJob job{&src, &dst, Geometry{k, src.channels(), src.rows, src.cols}, shape, dilate, &runs,
-                false, 0, 0, 0, 0, 0, nullptr, wanted};
+// Bytes of each stripe's two scratch buffers.
+struct ScratchBytes {
+    size_t levels;
+    size_t columns;
+};
+
+// Lays out job's tiles and stripes for its geometry and shape, and gives the scratch each stripe
+// needs.
+ScratchBytes planJob(TileJob& job) {
+    const int k = job.g.k;
+    const int shape = job.shape;
+    const int rows = job.g.rows;
+    const int cols = job.g.cols;
+    const int channels = job.g.channels;
     // The smallest crosses and ellipses are cheapest read pixel by pixel: building levels or
     // column passes for runs of at most five pixels costs more than it saves. So is the 3x3
     // rectangle (two pairs from each of three rows); the 5x5 one already is not.
@@ -62,15 +72,15 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     const bool ring = shape == cv::MORPH_ELLIPSE && !job.direct;
     job.tileRows = ring ? 256 : 128;
     job.tileCols = ring ? 1024 : 512;
-    job.tilesAcross = (src.cols + job.tileCols - 1) / job.tileCols;
-    job.tiles = job.tilesAcross * ((src.rows + job.tileRows - 1) / job.tileRows);
+    job.tilesAcross = (cols + job.tileCols - 1) / job.tileCols;
+    job.tiles = job.tilesAcross * ((rows + job.tileRows - 1) / job.tileRows);
     // Scratch belongs to stripes of tiles, not to threads: it is all sized here, before the
     // threads start, so once the picture size and settings are set no pass allocates, whichever
     // threads happen to run the stripes.
     job.stripes = std::min(job.tiles, 2 * std::max(1, cv::getNumThreads()));
-    const int tileRows = std::min(job.tileRows, src.rows);
-    const int tileBytes = std::min(job.tileCols, src.cols) * src.channels();
-    const int levelStride = (std::min(job.tileCols, src.cols) + 2 * k) * src.channels();
+    const int tileRows = std::min(job.tileRows, rows);
+    const int tileBytes = std::min(job.tileCols, cols) * channels;
+    const int levelStride = (std::min(job.tileCols, cols) + 2 * k) * channels;
     const int levelCount = job.direct ? 1 : floorLog2(2 * k + 1) + 1;
     // The direct form keeps a padded copy of every row of a tile; the others one row's levels.
     const size_t levelRows = job.direct ? tileRows + 2 * k : 1;
@@ -84,15 +94,28 @@ void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dil
     const size_t columnBytes =
         ring ? ringBytes + 64
         : job.direct ? 1 : 2 * static_cast<size_t>(tileRows + 2 * k) * static_cast<size_t>(levelStride) + kScratchSlack;
+    return {levelBytes + kScratchSlack, columnBytes};
+}
+
+// The calling thread's scratch, at least bytes for each of stripes stripes; grown, never shrunk.
+std::vector<uchar>* scratchFor(int stripes, ScratchBytes bytes) {
     thread_local std::vector<std::vector<uchar>> buffers;
-    if (buffers.size() < static_cast<size_t>(2 * job.stripes)) buffers.resize(static_cast<size_t>(2 * job.stripes));
-    for (int stripe = 0; stripe < job.stripes; ++stripe) {
+    if (buffers.size() < static_cast<size_t>(2 * stripes)) buffers.resize(static_cast<size_t>(2 * stripes));
+    for (int stripe = 0; stripe < stripes; ++stripe) {
         auto& levels = buffers[static_cast<size_t>(2 * stripe)];
         auto& columns = buffers[static_cast<size_t>(2 * stripe + 1)];
-        if (levels.size() < levelBytes + kScratchSlack) levels.resize(levelBytes + kScratchSlack);
-        if (columns.size() < columnBytes) columns.resize(columnBytes);
+        if (levels.size() < bytes.levels) levels.resize(bytes.levels);
+        if (columns.size() < bytes.columns) columns.resize(bytes.columns);
     }
-    job.buffers = buffers.data();
+    return buffers.data();
+}
+
+void fastMorphology(const cv::Mat& src, cv::Mat& dst, int k, int shape, bool dilate,
+                    const std::vector<RowRun>& runs, const uchar* wanted) {
+    TileJob job{&src, &dst, Geometry{k, src.channels(), src.rows, src.cols}, shape, dilate, &runs,
+                false, 0, 0, 0, 0, 0, nullptr, wanted};
+    const ScratchBytes bytes = planJob(job);
+    job.buffers = scratchFor(job.stripes, bytes);
     // One captured reference keeps the body small enough for std::function to hold without
     // allocating on every pass. The tile loops run at the instruction-set level in use.
     cv::parallel_for_(cv::Range(0, job.stripes), [&job](const cv::Range& range) {
@@ -161,6 +184,23 @@ void applyMorphologyRows(const cv::Mat& src, cv::Mat& dst, int morphOperation, i
                          const std::vector<uchar>& wanted) {
     CV_Assert(static_cast<int>(wanted.size()) == src.rows);
     morphology(src, dst, morphOperation, kernelSize, kernelShape, wanted.data());
+}
+
+void prepareMorphology(cv::Size picture, int channels) {
+    if (picture.empty()) return;
+    // Most scratch is not always at the largest size: the direct form keeps whole tiles of rows.
+    ScratchBytes most{0, 0};
+    int stripes = 0;
+    for (const int shape : {cv::MORPH_RECT, cv::MORPH_CROSS, cv::MORPH_ELLIPSE}) {
+        for (int k = 1; k <= kMaxKernelSize; ++k) {
+            TileJob job{nullptr, nullptr, Geometry{k, channels, picture.height, picture.width}, shape, false, nullptr,
+                        false, 0, 0, 0, 0, 0, nullptr, nullptr};
+            const ScratchBytes bytes = planJob(job);
+            most = {std::max(most.levels, bytes.levels), std::max(most.columns, bytes.columns)};
+            stripes = std::max(stripes, job.stripes);
+        }
+    }
+    scratchFor(stripes, most);
 }
 
 }  // namespace tonemorph

@@ -8,8 +8,18 @@
 #include <QString>
 #include <QWidget>
 
+#include <cmath>
+
 #include "window/toolkit_failure.h"
 #include "window/window_names.h"
+
+// The library's view keeps a picture's shape by this rule: an area off the shape by more than a
+// hundredth of its scale is fitted to it, otherwise the view fills the area.
+inline bool nearlyShaped(QSize area, QSize shape) {
+    const double ratioX = static_cast<double>(area.width()) / shape.width();
+    const double ratioY = static_cast<double>(area.height()) / shape.height();
+    return std::abs(ratioX - ratioY) * 100 <= ratioX;
+}
 
 inline QWidget* libraryWindow(const WindowName& window) {
     if (QApplication::instance() == nullptr) return nullptr;

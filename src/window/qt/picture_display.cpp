@@ -21,14 +21,6 @@ namespace {
 using Followed = FollowedView<QPointer<QGraphicsView>>;
 FollowedViews<QPointer<QGraphicsView>> followed;
 
-// Both the library's view and this keep to one rule: an area off the shape by more than a
-// hundredth either way is fitted, otherwise the view fills it.
-bool nearlyShaped(QSize area, QSize shape) {
-    const double ratioX = static_cast<double>(area.width()) / shape.width();
-    const double ratioY = static_cast<double>(area.height()) / shape.height();
-    return std::abs(ratioX - ratioY) * 100 <= ratioX;
-}
-
 // Where the window keeps its picture's shape, the library fits the view into its window to the
 // shape of the image it was last handed. A sample taken at a view's own size may be a pixel off
 // the picture's shape, so two windows given one size (two tiles) could settle a row apart, by

@@ -117,9 +117,7 @@ void showAtOneToOne(const WindowName& window) {
 // A scaled picture keeps its aspect when the window is resized, unless the view, rounded to whole
 // pixels, is already too far from it for the toolkit (a 40000x10 picture shown 1300x1).
 void showScaled(const WindowName& window, cv::Size picture, cv::Size view) {
-    const double ratioX = static_cast<double>(view.width) / picture.width;
-    const double ratioY = static_cast<double>(view.height) / picture.height;
-    const bool keepsRatio = std::abs(ratioX - ratioY) * 100 <= ratioX;
+    const bool keepsRatio = nearlyShaped(QSize(view.width, view.height), QSize(picture.width, picture.height));
     // Before the resize, which is when the toolkit fits the picture to the ratio.
     cv::setWindowProperty(window.id, cv::WND_PROP_ASPECT_RATIO,
                           keepsRatio ? cv::WINDOW_KEEPRATIO : cv::WINDOW_FREERATIO);

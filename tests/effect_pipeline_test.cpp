@@ -137,4 +137,27 @@ TEST(EffectPipeline, ZeroContrastGivesUniformGrey) {
     }
 }
 
+// Ensure readying begun on one picture carries on over a larger one (it used to write rows past
+// the end of the smaller picture's result) and leaves that picture's first pass exact.
+TEST(EffectPipeline, ReadyingCarriesOnOverAPictureOfAnotherSize) {
+    const cv::Mat small = photoLikeImage(3);
+    cv::Mat large;
+    cv::repeat(photoLikeImage(4), 2, 2, large);
+    tonemorph::KeptMorphology kept;
+    int preparedRows = 0;
+    while (!tonemorph::prepareMorphologyFor(small, kept, preparedRows, 7)) {
+    }
+    while (!tonemorph::prepareMorphologyFor(large, kept, preparedRows, 7)) {
+    }
+    EXPECT_EQ(kept.result.size(), large.size());
+    const tonemorph::EffectSettings settings{1, 5, 2, 120, 110};  // dilation, 11x11 ellipse
+    cv::Mat tone;
+    cv::Mat effect;
+    tonemorph::computeEffect(large, tone, effect, settings, kept);
+    cv::Mat literalTone;
+    cv::Mat literalEffect;
+    reference::literalPass(large.clone(), literalTone, literalEffect, settings);
+    EXPECT_EQ(cv::norm(effect, literalEffect, cv::NORM_INF), 0);
+}
+
 }  // namespace

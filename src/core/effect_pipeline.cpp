@@ -107,7 +107,11 @@ bool prepareMorphologyFor(const cv::Mat& src, KeptMorphology& kept, int& doneRow
     CV_Assert(rows > 0);
     // Written only while it holds nothing: a kept morphology's rows are its own.
     if (kept.operation < 0 && doneRows < src.rows) {
-        if (doneRows == 0) kept.result.create(src.size(), src.type());
+        // Begun anew where the result was last made for a picture of another size.
+        if (doneRows == 0 || kept.result.size() != src.size() || kept.result.type() != src.type()) {
+            kept.result.create(src.size(), src.type());
+            doneRows = 0;
+        }
         const int end = static_cast<int>(std::min<int64_t>(src.rows, static_cast<int64_t>(doneRows) + rows));
         kept.result.rowRange(doneRows, end).setTo(cv::Scalar::all(0));
         doneRows = end;
